@@ -1,0 +1,99 @@
+#include "midi_writer.h"
+
+#include <unistd.h>
+
+std::array<std::uint8_t, 41> hdr = {
+    'M',  'T',  'h',  'd',  0x00, 0x00, 0x00, 0x06, // header chunk, 6 bytes
+    0x00, 0x01, 0x00, 0x02, 0x01, 0xF4,             // format 1, two tracks, 500 ticks per beat
+    'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x0B, // tempo track, 11 bytes
+    0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,       // 500,000 us per beat: a tick is 1 ms
+    0x00, 0xFF, 0x2F, 0x00,                         // end of the tempo track
+    'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x00, // event track, length patched at the end
+};
+
+std::uint32_t nbytes = 0;
+
+// The largest delta a variable-length quantity of four bytes can carry.
+static constexpr std::uint32_t max_delta = 0x0FFFFFFF;
+
+// An empty text meta event: it carries max_delta of a longer gap, so that no
+// event is dropped and every event keeps its exact time.
+static constexpr std::array<std::uint8_t, 3> filler = {0xFF, 0x01, 0x00};
+
+static constexpr std::array<std::uint8_t, 4> end_of_track = {0x00, 0xFF, 0x2F, 0x00};
+
+// The longest a filler (delta and meta event) or a channel event can be.
+static constexpr std::uint32_t max_event_size = 7;
+
+static void put(std::FILE *out, std::uint8_t byte) {
+  putc(byte, out);
+  ++nbytes;
+}
+
+int write_header(std::FILE *out) {
+  // Straight to the descriptor at its current offset, so that the same call
+  // both starts the file and, after a rewind, patches it in place.
+  ssize_t n = write(fileno(out), hdr.data(), hdr.size());
+  return n == static_cast<ssize_t>(hdr.size()) ? 0 : -1;
+}
+
+void write_var_len(std::FILE *out, std::uint32_t value) {
+  std::uint32_t acc = value & 0x7F;
+  while ((value >>= 7) != 0) {
+    acc = (acc << 8) | (value & 0x7F) | 0x80;
+  }
+  for (;;) {
+    put(out, static_cast<std::uint8_t>(acc & 0xFF));
+    if ((acc & 0x80) == 0) {
+      break;
+    }
+    acc >>= 8;
+  }
+}
+
+int write_cmd(std::FILE *out, std::uint32_t delta, std::uint8_t status, std::uint8_t note,
+              std::uint8_t velocity) {
+  // The track's length field is 32 bits wide; a track that outgrows it would
+  // be a corrupt file, so refuse it as a failed write.
+  std::uint32_t fillers = delta > max_delta ? (delta - 1) / max_delta : 0;
+  std::uint32_t needed = (fillers + 1) * max_event_size;
+  if (needed > UINT32_MAX - nbytes) {
+    return -1;
+  }
+  while (delta > max_delta) {
+    write_var_len(out, max_delta);
+    for (std::uint8_t b : filler) {
+      put(out, b);
+    }
+    delta -= max_delta;
+  }
+  write_var_len(out, delta);
+  put(out, status);
+  put(out, note);
+  put(out, velocity);
+  return ferror(out) ? -1 : 0;
+}
+
+int write_eot(std::FILE *out) {
+  if (end_of_track.size() > UINT32_MAX - nbytes) {
+    return -1;
+  }
+  for (std::uint8_t b : end_of_track) {
+    put(out, b);
+  }
+  return ferror(out) ? -1 : 0;
+}
+
+int fix_header(std::FILE *out) {
+  // rewind would flush too, but it reports nothing and clears the error
+  // indicator: a lost write has to be caught before it.
+  if (fflush(out) != 0 || ferror(out)) {
+    return -1;
+  }
+  rewind(out);
+  hdr[37] = static_cast<std::uint8_t>(nbytes >> 24);
+  hdr[38] = static_cast<std::uint8_t>(nbytes >> 16);
+  hdr[39] = static_cast<std::uint8_t>(nbytes >> 8);
+  hdr[40] = static_cast<std::uint8_t>(nbytes);
+  return write_header(out);
+}

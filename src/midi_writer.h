@@ -1,0 +1,27 @@
+// MIDI output: a format 1 Standard MIDI File with a fixed tempo track and one
+// event track, one tick per millisecond.
+#ifndef QEV2MID_MIDI_WRITER_H
+#define QEV2MID_MIDI_WRITER_H
+
+#include <array>
+#include <cstdint>
+#include <cstdio>
+
+// Everything ahead of the event track's data. Only the event track's length
+// (offsets 37 to 40) changes, when the file is finished.
+extern std::array<std::uint8_t, 41> hdr;
+
+// Bytes put into the event track so far; the header block does not count.
+extern std::uint32_t nbytes;
+
+// Each of these returns 0 on success and -1 on failure.
+int write_header(std::FILE *out);
+int write_cmd(std::FILE *out, std::uint32_t delta, std::uint8_t status, std::uint8_t note,
+              std::uint8_t velocity);
+int write_eot(std::FILE *out);
+int fix_header(std::FILE *out);
+
+// Puts value as a variable-length quantity; value must not exceed 0x0FFFFFFF.
+void write_var_len(std::FILE *out, std::uint32_t value);
+
+#endif

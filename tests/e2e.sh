@@ -1,0 +1,199 @@
+#!/bin/bash
+# End-to-end cases for the built program. Each case runs it in a fresh scratch
+# directory and checks the exit status, standard error, standard output (which
+# must always be empty) and the files it leaves behind.
+#
+# usage: e2e.sh QEV2MID    (ARGC0 and FAIL_FCLOSE name the test helpers)
+set -u
+bin=$(realpath "$1")
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+passed=0
+failed=0
+name=
+
+# The header block up to the event track's length field.
+head37=4d546864000000060001000201f44d54726b0000000b00ff510307a12000ff2f004d54726b
+eot=00ff2f00
+
+bad() {
+  echo "FAIL [$name] $*"
+  failed=$((failed + 1))
+}
+
+start() {
+  name=$1
+  mkdir "$root/$name" && cd "$root/$name" || exit 2
+}
+
+# run [ARG...]: runs the program; its results land in status, err and out.
+run() {
+  "$bin" "$@" >"$root/out" 2>"$root/err"
+  status=$?
+}
+
+# expect STATUS [STDERR]: the last run's status and standard error.
+expect() {
+  local want_err=${2:-}
+  [ -n "$want_err" ] && want_err+=$'\n'
+  [ "$status" = "$1" ] || bad "exit status $status, expected $1"
+  [ "$(cat "$root/err"; echo .)" = "$want_err." ] || bad "stderr: $(cat "$root/err")"
+  [ -s "$root/out" ] && bad "stdout: $(cat "$root/out")"
+  passed=$((passed + 1))
+}
+
+# bytes FILE HEX: FILE holds exactly these bytes.
+bytes() {
+  local got
+  got=$(od -An -v -tx1 "$1" 2>/dev/null | tr -d ' \n')
+  [ "$got" = "$2" ] || bad "$1 holds ${got:-nothing}, expected $2"
+}
+
+gone() {
+  [ -e "$1" ] || [ -L "$1" ] && bad "$1 is still there"
+}
+
+# Command lines.
+start no-argument
+run
+expect 1 "Usage: $bin QEV-FILE"
+start two-arguments
+printf '' >a.qev
+run a.qev a.qev
+expect 1 "Usage: $bin QEV-FILE"
+gone a.mid
+start no-words-at-all
+"$ARGC0" "$bin" >"$root/out" 2>"$root/err"
+status=$?
+expect 1 "Usage: qev2mid QEV-FILE"
+start name-as-invoked
+mkdir bin && ln -s "$bin" bin/qev2mid
+./bin/qev2mid missing.qev >"$root/out" 2>"$root/err"
+status=$?
+expect 1 "./bin/qev2mid: File missing.qev not found"
+
+# Opening and creating.
+start missing-input
+run nothere.qev
+expect 1 "$bin: File nothere.qev not found"
+gone nothere.mid
+start directory-input
+mkdir d && printf 'keep' >d.mid
+run d
+expect 1 "$bin: File d not found"
+bytes d.mid 6b656570
+start cannot-create
+printf '0 0 a P 60 100\n' >song.qev && mkdir song.mid
+run song.qev
+expect 1 "$bin: Error creating song.mid"
+[ -d song.mid ] || bad "song.mid directory was touched"
+
+# Whole files.
+start empty-input
+printf '' >empty.qev
+run empty.qev
+expect 0
+bytes empty.mid "${head37}00000004$eot"
+start comments-only
+printf 'tune\n\n  \n0 0 a P\n' >c.qev
+run c.qev
+expect 0
+bytes c.mid "${head37}00000004$eot"
+start one-event
+printf '0 0 a P 60 100\n' >one.qev
+run one.qev
+expect 0
+bytes one.mid "${head37}0000000800903c64$eot"
+start typical
+printf '1 0 a P 60 100\r\n2 250 c P 60 100\r\n0 0 c D 1 1\n2 250 c D 60\n' >t.qev
+run t.qev
+expect 0
+bytes t.mid "${head37}000000128768903c648962923c6400823c00$eot"
+start replaces-output
+printf '0 0 a P 60 100\n' >r.qev && head -c 5000 /dev/zero >r.mid
+run r.qev
+expect 0
+bytes r.mid "${head37}0000000800903c64$eot"
+start long-gap
+printf '0 0 a P 60 100\n268436 0 a D 60\n' >g.qev
+run g.qev
+expect 0
+bytes g.mid "${head37}0000001400903c64ffffff7fff01008421803c00$eot"
+
+# Read errors remove the output, even one that was there before.
+start no-final-newline
+printf '0 0 a P 60 100' >n.qev && printf 'old' >n.mid
+run n.qev
+expect 1 "$bin: Error reading n.qev"
+gone n.mid
+start nul-in-line
+printf '0 0 a P 60 100\n0 0 a\0P 60 100\n' >z.qev
+run z.qev
+expect 1 "$bin: Error reading z.qev"
+gone z.mid
+start overlong-line
+{ head -c 999 /dev/zero | tr '\0' x; echo; } >o.qev
+run o.qev
+expect 1 "$bin: Error reading o.qev"
+gone o.mid
+
+# Write errors remove the output too.
+start flush-fails
+# Small enough to sit in the stream's buffer until the file is finished, large
+# enough to pass the 1 KiB limit: only the final flush can notice.
+for i in $(seq 1 300); do echo "0 $i a P 60 100"; done >f.qev
+(trap '' XFSZ; ulimit -f 1; exec "$bin" f.qev) >"$root/out" 2>"$root/err"
+status=$?
+expect 1 "$bin: Error writing f.mid"
+gone f.mid
+start close-fails
+printf '0 0 a P 60 100\n' >c.qev
+LD_PRELOAD=$FAIL_FCLOSE ASAN_OPTIONS=verify_asan_link_order=0 "$bin" c.qev >"$root/out" 2>"$root/err"
+status=$?
+expect 1 "$bin: Error writing c.mid"
+gone c.mid
+
+# The input is never the output.
+start input-named-mid
+printf '0 0 a P 60 100\n' >song.mid
+run song.mid
+expect 1 "$bin: Output file song.mid is the input file"
+bytes song.mid 30203020612050203630203130300a
+start hard-link
+printf '0 0 a P 60 100\n' >orig.qev && ln orig.qev song.qev && ln orig.qev song.mid
+run song.qev
+expect 1 "$bin: Output file song.mid is the input file"
+bytes orig.qev 30203020612050203630203130300a
+start symbolic-link
+printf '0 0 a P 60 100\n' >orig.qev && ln -s orig.qev song.mid && ln -s orig.qev song.qev
+run song.qev
+expect 1 "$bin: Output file song.mid is the input file"
+bytes orig.qev 30203020612050203630203130300a
+[ -L song.mid ] || bad "song.mid link was removed"
+
+# Where the output goes: the extension after the last "." is replaced,
+# unless a directory or drive separator follows that ".".
+row=0
+while IFS='|' read -r input output; do
+  row=$((row + 1))
+  start "path-$row"
+  case $input in */*) mkdir -p "${input%/*}" ;; esac
+  printf '' >"$input"
+  run "$input"
+  expect 0
+  bytes "$output" "${head37}00000004$eot"
+done <<'TABLE'
+song.txt|song.mid
+song|song.mid
+a.b.c|a.b.mid
+song.|song.mid
+.txt|.mid
+dir.x/song|dir.x/song.mid
+dir.x\song|dir.x\song.mid
+c:song|c:song.mid
+d.e:song|d.e:song.mid
+SONG.TXT|SONG.mid
+TABLE
+
+echo "e2e: $passed passed, $failed failed"
+[ "$failed" = 0 ]

@@ -1,0 +1,164 @@
+#include "midi_writer.h"
+
+#include "test_names.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<unsigned>;
+
+// The header block with a zero event track length, less that length field.
+const Bytes header_start = {0x4D, 0x54, 0x68, 0x64, 0x00, 0x00, 0x00, 0x06, 0x00, 0x01,
+                            0x00, 0x02, 0x01, 0xF4, 0x4D, 0x54, 0x72, 0x6B, 0x00, 0x00,
+                            0x00, 0x0B, 0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00,
+                            0xFF, 0x2F, 0x00, 0x4D, 0x54, 0x72, 0x6B};
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes &p : parts) {
+    all.insert(all.end(), p.begin(), p.end());
+  }
+  return all;
+}
+
+Bytes contents(std::FILE *f) {
+  std::fflush(f);
+  std::rewind(f);
+  Bytes b;
+  for (int c; (c = std::getc(f)) != EOF;) {
+    b.push_back(static_cast<unsigned>(c));
+  }
+  return b;
+}
+
+// A fresh writer state, as at the start of the process.
+std::FILE *fresh() {
+  nbytes = 0;
+  hdr[37] = hdr[38] = hdr[39] = hdr[40] = 0;
+  return std::tmpfile();
+}
+
+struct VarLen {
+  std::uint32_t value;
+  Bytes bytes;
+};
+
+class VarLenTest : public testing::TestWithParam<VarLen> {};
+
+TEST_P(VarLenTest, Encodes) {
+  std::FILE *f = fresh();
+  write_var_len(f, GetParam().value);
+  EXPECT_EQ(contents(f), GetParam().bytes);
+  EXPECT_EQ(nbytes, GetParam().bytes.size());
+  std::fclose(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Values, VarLenTest,
+                         testing::Values(VarLen{0, {0x00}}, VarLen{127, {0x7F}},
+                                         VarLen{128, {0x81, 0x00}}, VarLen{1000, {0x87, 0x68}},
+                                         VarLen{16383, {0xFF, 0x7F}},
+                                         VarLen{16384, {0x81, 0x80, 0x00}},
+                                         VarLen{0x1FFFFF, {0xFF, 0xFF, 0x7F}},
+                                         VarLen{0x200000, {0x81, 0x80, 0x80, 0x00}},
+                                         VarLen{0x0FFFFFFF, {0xFF, 0xFF, 0xFF, 0x7F}}));
+
+struct Cmd {
+  std::uint32_t delta;
+  std::uint8_t status, note, velocity;
+};
+
+struct FileCase {
+  const char *name;
+  std::vector<Cmd> cmds;
+  Bytes file;
+};
+
+const Bytes eot = {0x00, 0xFF, 0x2F, 0x00};
+const Bytes filler = {0xFF, 0xFF, 0xFF, 0x7F, 0xFF, 0x01, 0x00};
+
+Bytes sixteen_fillers() {
+  Bytes b;
+  for (int i = 0; i < 16; ++i) {
+    b.insert(b.end(), filler.begin(), filler.end());
+  }
+  return b;
+}
+
+const FileCase file_cases[] = {
+    {"no events", {}, concat({header_start, {0x00, 0x00, 0x00, 0x04}, eot})},
+    {"one event",
+     {{0, 0x90, 60, 100}},
+     concat({header_start, {0x00, 0x00, 0x00, 0x08, 0x00, 0x90, 0x3C, 0x64}, eot})},
+    {"two deltas",
+     {{1000, 0x92, 60, 100}, {0, 0x82, 60, 0}},
+     concat({header_start,
+             {0x00, 0x00, 0x00, 0x0D, 0x87, 0x68, 0x92, 0x3C, 0x64, 0x00, 0x82, 0x3C, 0x00},
+             eot})},
+    {"largest plain delta",
+     {{0x0FFFFFFF, 0x90, 1, 2}},
+     concat(
+         {header_start, {0x00, 0x00, 0x00, 0x0B, 0xFF, 0xFF, 0xFF, 0x7F, 0x90, 0x01, 0x02}, eot})},
+    {"one past the largest",
+     {{0x10000000, 0x90, 1, 2}},
+     concat({header_start, {0x00, 0x00, 0x00, 0x0F}, filler, {0x01, 0x90, 0x01, 0x02}, eot})},
+    {"gap of 268436000 ms",
+     {{0, 0x90, 60, 100}, {268436000, 0x80, 60, 0}},
+     concat({header_start,
+             {0x00, 0x00, 0x00, 0x14, 0x00, 0x90, 0x3C, 0x64},
+             filler,
+             {0x84, 0x21, 0x80, 0x3C, 0x00},
+             eot})},
+    {"widest delta",
+     {{0xFFFFFFFF, 0x9F, 127, 127}},
+     concat({header_start,
+             {0x00, 0x00, 0x00, 0x78},
+             sixteen_fillers(),
+             {0x0F, 0x9F, 0x7F, 0x7F},
+             eot})},
+};
+
+class FileTest : public testing::TestWithParam<FileCase> {};
+
+TEST_P(FileTest, WritesWholeFile) {
+  std::FILE *f = fresh();
+  ASSERT_EQ(write_header(f), 0);
+  for (const Cmd &c : GetParam().cmds) {
+    ASSERT_EQ(write_cmd(f, c.delta, c.status, c.note, c.velocity), 0);
+  }
+  ASSERT_EQ(write_eot(f), 0);
+  ASSERT_EQ(fix_header(f), 0);
+  Bytes got = contents(f);
+  EXPECT_EQ(got, GetParam().file);
+  EXPECT_EQ(got.size(), 41 + nbytes);
+  std::fclose(f);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, FileTest, testing::ValuesIn(file_cases), row_name<FileCase>);
+
+TEST(Writer, RefusesTrackLongerThanItsLengthField) {
+  std::FILE *f = fresh();
+  nbytes = 0xFFFFFFFF - 6;
+  EXPECT_EQ(write_cmd(f, 0, 0x90, 60, 100), -1);
+  nbytes = 0xFFFFFFFF - 3;
+  EXPECT_EQ(write_eot(f), -1);
+  std::fclose(f);
+}
+
+TEST(Writer, ReportsFailedWrites) {
+  std::FILE *f = std::fopen("/dev/full", "wb");
+  ASSERT_NE(f, nullptr);
+  nbytes = 0;
+  EXPECT_EQ(write_header(f), -1);
+  // Small enough to stay in the stream's buffer: only the final flush fails.
+  EXPECT_EQ(write_cmd(f, 0, 0x90, 60, 100), 0);
+  EXPECT_EQ(write_eot(f), 0);
+  EXPECT_EQ(fix_header(f), -1);
+  std::fclose(f);
+}
+
+} // namespace
