@@ -137,13 +137,31 @@ run o.qev
 expect 1 "$bin: Error reading o.qev"
 gone o.mid
 
-# Write errors remove the output too.
+# Write errors remove the output too. A file-size limit makes the disk fail
+# where it is wanted; SIGXFSZ is ignored so that the write reports EFBIG.
+limited() {
+  local kib=$1
+  shift
+  # Standard error goes through a pipe: the limit would stop a file too.
+  (trap '' XFSZ; ulimit -f "$kib"; exec "$bin" "$@" 2>&1 >"$root/out") | cat >"$root/err"
+  status=${PIPESTATUS[0]}
+}
+start header-fails
+printf '0 0 a P 60 100\n' >h.qev
+limited 0 h.qev
+expect 1 "$bin: Error writing h.mid"
+gone h.mid
+start stream-fails
+# Far more than any buffer holds: the limit is met while events still come.
+seq 1 100000 | sed 's/.*/& 0 a P 60 100/' >m.qev
+limited 64 m.qev
+expect 1 "$bin: Error writing m.mid"
+gone m.mid
 start flush-fails
 # Small enough to sit in the stream's buffer until the file is finished, large
 # enough to pass the 1 KiB limit: only the final flush can notice.
 for i in $(seq 1 300); do echo "0 $i a P 60 100"; done >f.qev
-(trap '' XFSZ; ulimit -f 1; exec "$bin" f.qev) >"$root/out" 2>"$root/err"
-status=$?
+limited 1 f.qev
 expect 1 "$bin: Error writing f.mid"
 gone f.mid
 start close-fails
