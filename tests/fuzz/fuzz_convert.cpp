@@ -1,0 +1,113 @@
+// Runs the reader and the writer over arbitrary bytes, as the program does,
+// and checks that whatever file comes out is one every MIDI reader accepts.
+#include "event_reader.h"
+#include "midi_writer.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <vector>
+
+#include <sys/mman.h>
+#include <unistd.h>
+
+static void require(bool ok) {
+  if (!ok) {
+    std::abort();
+  }
+}
+
+static std::FILE *memory_file(const char *mode) {
+  int fd = memfd_create("fuzz", 0);
+  require(fd >= 0);
+  std::FILE *f = fdopen(fd, mode);
+  require(f != nullptr);
+  return f;
+}
+
+static constexpr std::uint8_t fixed_start[37] = {
+    'M',  'T',  'h',  'd',  0x00, 0x00, 0x00, 0x06, 0x00, 0x01, 0x00, 0x02, 0x01,
+    0xF4, 'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x0B, 0x00, 0xFF, 0x51, 0x03,
+    0x07, 0xA1, 0x20, 0x00, 0xFF, 0x2F, 0x00, 'M',  'T',  'r',  'k'};
+
+// Walks the event track: every delta at most four bytes, every channel event
+// a note on or off with data bytes below 0x80, fillers only where a gap
+// needs them, and the end of track last. Returns the times of the events.
+static std::vector<std::uint64_t> walk_track(const std::vector<std::uint8_t> &file) {
+  std::vector<std::uint64_t> times;
+  std::size_t pos = 41;
+  std::uint64_t now = 0;
+  for (;;) {
+    std::uint32_t delta = 0;
+    int len = 0;
+    for (;;) {
+      require(pos < file.size() && len < 4);
+      std::uint8_t b = file[pos++];
+      ++len;
+      delta = (delta << 7) | (b & 0x7Fu);
+      if ((b & 0x80) == 0) {
+        break;
+      }
+    }
+    now += delta;
+    require(pos + 3 <= file.size());
+    std::uint8_t status = file[pos];
+    if (status == 0xFF && file[pos + 1] == 0x2F) {
+      require(file[pos + 2] == 0x00 && delta == 0 && pos + 3 == file.size());
+      return times;
+    }
+    if (status == 0xFF) {
+      require(file[pos + 1] == 0x01 && file[pos + 2] == 0x00 && delta == 0x0FFFFFFF);
+    } else {
+      require((status & 0xE0) == 0x80 && file[pos + 1] < 0x80 && file[pos + 2] < 0x80);
+      times.push_back(now);
+    }
+    pos += 3;
+  }
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
+  std::FILE *in = memory_file("w+");
+  if (size > 0) {
+    require(std::fwrite(data, 1, size, in) == size);
+  }
+  std::rewind(in);
+  std::FILE *out = memory_file("wb");
+
+  // One conversion per process in the program; here, one per input.
+  curtime = 0;
+  nbytes = 0;
+  hdr[37] = hdr[38] = hdr[39] = hdr[40] = 0;
+
+  require(write_header(out) == 0);
+  std::vector<std::uint64_t> accepted;
+  std::uint32_t delta = 0;
+  std::uint8_t status = 0, note = 0, velocity = 0;
+  int rc = 0;
+  while ((rc = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
+    require(accepted.empty() || curtime >= accepted.back());
+    require(curtime - delta == (accepted.empty() ? 0 : accepted.back()));
+    accepted.push_back(curtime);
+    require(write_cmd(out, delta, status, note, velocity) == 0);
+  }
+  require(rc == -1 || rc == -2);
+  if (rc == -1) {
+    require(write_eot(out) == 0 && fix_header(out) == 0);
+    std::fflush(out);
+    int fd = fileno(out);
+    off_t end = lseek(fd, 0, SEEK_END);
+    std::vector<std::uint8_t> file(static_cast<std::size_t>(end));
+    require(pread(fd, file.data(), file.size(), 0) == end);
+    require(file.size() >= 45 && std::memcmp(file.data(), fixed_start, 37) == 0);
+    std::uint32_t length = static_cast<std::uint32_t>(file[37]) << 24 |
+                           static_cast<std::uint32_t>(file[38]) << 16 |
+                           static_cast<std::uint32_t>(file[39]) << 8 | file[40];
+    require(length == file.size() - 41 && length == nbytes);
+    require(walk_track(file) == accepted);
+  }
+  std::fclose(in);
+  std::fclose(out);
+  return 0;
+}
