@@ -2,6 +2,7 @@
 #ifndef QEV2MID_EVENT_READER_H
 #define QEV2MID_EVENT_READER_H
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -11,6 +12,7 @@ extern std::uint32_t curtime;
 // Stores the next accepted event and returns 0; returns -1 at the end of the
 // input and -2 on a read error (a failed read, a line of 999 or more
 // characters, a line holding a NUL, or a last line without a line feed).
+// Once it has returned something other than 0 it must not be called again.
 int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::uint8_t *note,
               std::uint8_t *velocity);
 
@@ -18,5 +20,12 @@ int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::ui
 // absolute time. Returns false when the line is not a valid event.
 bool scan_line(const char *line, std::uint32_t *time, std::uint8_t *status, std::uint8_t *note,
                std::uint8_t *velocity);
+
+// parse_cmd reads the stream in blocks of this size.
+inline constexpr std::size_t read_block_size = 128 * 1024;
+
+// Forgets curtime and any buffered input, to read another stream from its
+// start. The program reads one stream per process and never needs it.
+void reader_restart();
 
 #endif

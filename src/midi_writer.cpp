@@ -24,9 +24,36 @@ static constexpr std::array<std::uint8_t, 4> end_of_track = {0x00, 0xFF, 0x2F, 0
 
 // The longest a filler (delta and meta event) or a channel event can be.
 static constexpr std::uint32_t max_event_size = 7;
+static_assert(max_event_size == 4 + filler.size());
 
-static void put(std::FILE *out, std::uint8_t byte) {
-  putc(byte, out);
+// Track bytes gathered here reach the stream in large writes rather than a
+// byte at a time. After each hand-over, write_failed records the stream's
+// error indicator, which is what every later result reports.
+static std::array<std::uint8_t, 64 * 1024> pending;
+static std::size_t pending_len = 0;
+static bool write_failed = false;
+
+// Room for the longest delta with all its fillers and one event.
+static constexpr std::size_t max_append = 17 * max_event_size;
+
+int flush_track(std::FILE *out) {
+  if (pending_len > 0) {
+    std::fwrite(pending.data(), 1, pending_len, out);
+    pending_len = 0;
+    write_failed = std::ferror(out) != 0;
+  }
+  return write_failed ? -1 : 0;
+}
+
+void writer_restart() {
+  nbytes = 0;
+  hdr[37] = hdr[38] = hdr[39] = hdr[40] = 0;
+  pending_len = 0;
+  write_failed = false;
+}
+
+static inline void put(std::uint8_t byte) {
+  pending[pending_len++] = byte;
   ++nbytes;
 }
 
@@ -38,12 +65,15 @@ int write_header(std::FILE *out) {
 }
 
 void write_var_len(std::FILE *out, std::uint32_t value) {
+  if (pending.size() - pending_len < 4) {
+    flush_track(out);
+  }
   std::uint32_t acc = value & 0x7F;
   while ((value >>= 7) != 0) {
     acc = (acc << 8) | (value & 0x7F) | 0x80;
   }
   for (;;) {
-    put(out, static_cast<std::uint8_t>(acc & 0xFF));
+    put(static_cast<std::uint8_t>(acc & 0xFF));
     if ((acc & 0x80) == 0) {
       break;
     }
@@ -53,41 +83,60 @@ void write_var_len(std::FILE *out, std::uint32_t value) {
 
 int write_cmd(std::FILE *out, std::uint32_t delta, std::uint8_t status, std::uint8_t note,
               std::uint8_t velocity) {
+  if (pending.size() - pending_len < max_append) {
+    flush_track(out);
+  }
+  if (delta < 0x80 && nbytes <= UINT32_MAX - 4) {
+    // The usual event: a one-byte delta.
+    std::uint8_t *p = pending.data() + pending_len;
+    p[0] = static_cast<std::uint8_t>(delta);
+    p[1] = status;
+    p[2] = note;
+    p[3] = velocity;
+    pending_len += 4;
+    nbytes += 4;
+    return write_failed ? -1 : 0;
+  }
   // The track's length field is 32 bits wide; a track that outgrows it would
   // be a corrupt file, so refuse it as a failed write.
   std::uint32_t fillers = delta > max_delta ? (delta - 1) / max_delta : 0;
-  std::uint32_t needed = (fillers + 1) * max_event_size;
+  std::uint32_t rest = delta - fillers * max_delta;
+  std::uint32_t needed =
+      fillers * max_event_size + 4 + (rest >= 1u << 7) + (rest >= 1u << 14) + (rest >= 1u << 21);
   if (needed > UINT32_MAX - nbytes) {
     return -1;
   }
   while (delta > max_delta) {
     write_var_len(out, max_delta);
     for (std::uint8_t b : filler) {
-      put(out, b);
+      put(b);
     }
     delta -= max_delta;
   }
   write_var_len(out, delta);
-  put(out, status);
-  put(out, note);
-  put(out, velocity);
-  return ferror(out) ? -1 : 0;
+  put(status);
+  put(note);
+  put(velocity);
+  return write_failed ? -1 : 0;
 }
 
 int write_eot(std::FILE *out) {
   if (end_of_track.size() > UINT32_MAX - nbytes) {
     return -1;
   }
-  for (std::uint8_t b : end_of_track) {
-    put(out, b);
+  if (pending.size() - pending_len < end_of_track.size()) {
+    flush_track(out);
   }
-  return ferror(out) ? -1 : 0;
+  for (std::uint8_t b : end_of_track) {
+    put(b);
+  }
+  return write_failed ? -1 : 0;
 }
 
 int fix_header(std::FILE *out) {
   // rewind would flush too, but it reports nothing and clears the error
   // indicator: a lost write has to be caught before it.
-  if (fflush(out) != 0 || ferror(out)) {
+  if (flush_track(out) != 0 || fflush(out) != 0 || ferror(out)) {
     return -1;
   }
   rewind(out);

@@ -24,4 +24,12 @@ int fix_header(std::FILE *out);
 // Puts value as a variable-length quantity; value must not exceed 0x0FFFFFFF.
 void write_var_len(std::FILE *out, std::uint32_t value);
 
+// Track bytes are gathered and handed to the stream in large writes. This
+// hands over what is gathered; fix_header does so itself.
+int flush_track(std::FILE *out);
+
+// Forgets nbytes, the length in hdr and any gathered bytes, to write another
+// file. The program writes one file per process and never needs it.
+void writer_restart();
+
 #endif

@@ -27,7 +27,7 @@ Outcome read_all(const std::string &text) {
   EXPECT_NE(f, nullptr);
   std::fwrite(text.data(), 1, text.size(), f);
   std::rewind(f);
-  curtime = 0;
+  reader_restart();
   Outcome o{{}, 0};
   std::uint32_t delta = 0;
   std::uint8_t status = 0, note = 0, velocity = 0;

@@ -27,6 +27,7 @@ Bytes concat(std::initializer_list<Bytes> parts) {
 }
 
 Bytes contents(std::FILE *f) {
+  flush_track(f);
   std::fflush(f);
   std::rewind(f);
   Bytes b;
@@ -38,8 +39,7 @@ Bytes contents(std::FILE *f) {
 
 // A fresh writer state, as at the start of the process.
 std::FILE *fresh() {
-  nbytes = 0;
-  hdr[37] = hdr[38] = hdr[39] = hdr[40] = 0;
+  writer_restart();
   return std::tmpfile();
 }
 
@@ -141,9 +141,22 @@ TEST_P(FileTest, WritesWholeFile) {
 INSTANTIATE_TEST_SUITE_P(Files, FileTest, testing::ValuesIn(file_cases), row_name<FileCase>);
 
 TEST(Writer, RefusesTrackLongerThanItsLengthField) {
+  // Each event is refused only when its bytes would not fit.
+  const struct {
+    std::uint32_t room, delta;
+    int result;
+  } rows[] = {
+      {4, 0, 0},           {3, 0, -1},           {5, 128, 0},          {4, 128, -1},
+      {11, 0x10000000, 0}, {10, 0x10000000, -1}, {116, 0xFFFFFFFF, 0}, {115, 0xFFFFFFFF, -1},
+  };
+  for (const auto &row : rows) {
+    std::FILE *f = fresh();
+    nbytes = 0xFFFFFFFF - row.room;
+    EXPECT_EQ(write_cmd(f, row.delta, 0x90, 60, 100), row.result)
+        << "room " << row.room << ", delta " << row.delta;
+    std::fclose(f);
+  }
   std::FILE *f = fresh();
-  nbytes = 0xFFFFFFFF - 6;
-  EXPECT_EQ(write_cmd(f, 0, 0x90, 60, 100), -1);
   nbytes = 0xFFFFFFFF - 3;
   EXPECT_EQ(write_eot(f), -1);
   std::fclose(f);
@@ -152,7 +165,7 @@ TEST(Writer, RefusesTrackLongerThanItsLengthField) {
 TEST(Writer, ReportsFailedWrites) {
   std::FILE *f = std::fopen("/dev/full", "wb");
   ASSERT_NE(f, nullptr);
-  nbytes = 0;
+  writer_restart();
   EXPECT_EQ(write_header(f), -1);
   // Small enough to stay in the stream's buffer: only the final flush fails.
   EXPECT_EQ(write_cmd(f, 0, 0x90, 60, 100), 0);

@@ -77,9 +77,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::FILE *out = memory_file("wb");
 
   // One conversion per process in the program; here, one per input.
-  curtime = 0;
-  nbytes = 0;
-  hdr[37] = hdr[38] = hdr[39] = hdr[40] = 0;
+  reader_restart();
+  writer_restart();
 
   require(write_header(out) == 0);
   std::vector<std::uint64_t> accepted;
