@@ -1,5 +1,6 @@
 #include "event_reader.h"
 
+#include <array>
 #include <cstring>
 
 #if defined(__SSE2__)
@@ -26,13 +27,26 @@ enum class input_end { none, end_of_file, nul, read_error };
 // and behind the data for numbers read a word at a time.
 // The plain-line scan looks at 32 bytes and reads numbers 8 bytes at a time.
 static constexpr std::size_t lookahead = 40;
-static char buf[max_line + 2 + read_block_size + 1 + lookahead] = {'\n'};
+// One spare byte in front lets a scan look at the byte before a line.
+static char storage[1 + max_line + 2 + read_block_size + 1 + lookahead] = {'\0', '\n'};
+static char *const buf = storage + 1;
 static std::size_t pos = 0;
 static std::size_t len = 0;
 static input_end ended = input_end::none;
 
+// Plain lines are scanned ahead in a tight loop, and their events wait
+// here, each with its absolute time, for parse_cmd to hand them out.
+struct queued {
+  std::uint32_t time;
+  std::uint8_t status, note, velocity;
+};
+static std::array<queued, 256> queue;
+static std::size_t queue_head = 0;
+static std::size_t queue_tail = 0;
+
 void reader_restart() {
   curtime = 0;
+  queue_head = queue_tail = 0;
   pos = len = 0;
   ended = input_end::none;
   buf[0] = '\n';
@@ -77,17 +91,9 @@ static inline const char *skip_blanks(const char *p) {
   return p;
 }
 
-// The number of decimal digits at the start of 8 bytes read as a
-// little-endian word: a digit is 0x30 to 0x39, so its high nibble is 3
-// before and after adding 6. A carry out of a byte comes only from a byte
-// that is no digit, which ends the count anyway.
-static inline int leading_digits(std::uint64_t x) {
-  constexpr std::uint64_t high = 0xF0F0F0F0F0F0F0F0, threes = 0x3030303030303030;
-  std::uint64_t other = ((x & high) ^ threes) | (((x + 0x0606060606060606) & high) ^ threes);
-  return other == 0 ? 8 : __builtin_ctzll(other) / 8;
-}
-
-// The value of the first n (1 to 8) digits of x, the first the most significant.
+// The value of the first n (1 to 8) digits of the little-endian word x,
+// the first the most significant: eight digits are combined in three steps
+// of pairs rather than one at a time.
 static inline std::uint64_t digits_value(std::uint64_t x, int n) {
   x <<= 8 * (8 - n); // the missing digits become leading zeros
   x &= 0x0F0F0F0F0F0F0F0F;
@@ -99,31 +105,24 @@ static inline std::uint64_t digits_value(std::uint64_t x, int n) {
 // Converts an unsigned decimal number as %lu does: an optional sign, then
 // one or more digits. Returns null when no digit follows. A number with a
 // minus sign, or above 32 bits, sets *bad: rather than wrap into a value
-// that was never written, the line is refused. Reads up to 8 bytes ahead,
-// which the buffer's padding allows.
+// that was never written, the line is refused.
 static inline const char *scan_number(const char *p, std::uint64_t *value, bool *bad) {
   bool minus = *p == '-';
   if (minus || *p == '+') {
     ++p;
   }
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  int n = leading_digits(word);
-  if (n == 0) {
+  auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0');
+  if (digit > 9) {
     return nullptr;
   }
-  std::uint64_t v = digits_value(word, n);
-  p += n;
-  if (n == 8) {
-    // Longer numbers are rare: leading zeros or values out of range.
-    for (auto digit = static_cast<unsigned>(static_cast<unsigned char>(*p) - '0'); digit <= 9;
-         digit = static_cast<unsigned>(static_cast<unsigned char>(*++p) - '0')) {
-      // Past 32 bits the value only has to stay too large.
-      if (v <= 0xFFFFFFFF) {
-        v = v * 10 + digit;
-      }
+  std::uint64_t v = 0;
+  do {
+    // Past 32 bits the value only has to stay too large.
+    if (v <= 0xFFFFFFFF) {
+      v = v * 10 + digit;
     }
-  }
+    digit = static_cast<unsigned>(static_cast<unsigned char>(*++p) - '0');
+  } while (digit <= 9);
   *bad |= minus || v > 0xFFFFFFFF;
   *value = v;
   return p;
@@ -212,92 +211,101 @@ bool scan_line(const char *line, std::uint32_t *time, std::uint8_t *status, std:
 }
 
 #if defined(__SSE2__)
-// Masks of the bytes among 32 that equal c, or that are digits.
-static inline std::uint32_t bytes_equal(__m128i lo, __m128i hi, char c) {
-  __m128i cc = _mm_set1_epi8(c);
-  return static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(lo, cc))) |
-         static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(hi, cc))) << 16;
+static inline std::uint32_t mask32(__m128i lo, __m128i hi) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(lo)) |
+         static_cast<std::uint32_t>(_mm_movemask_epi8(hi)) << 16;
 }
 
-static inline std::uint32_t digit_bytes(__m128i v) {
-  __m128i zero = _mm_set1_epi8('0'), nine = _mm_set1_epi8('9');
-  __m128i in = _mm_and_si128(_mm_cmpeq_epi8(_mm_max_epu8(v, zero), v),
-                             _mm_cmpeq_epi8(_mm_min_epu8(v, nine), v));
-  return static_cast<std::uint32_t>(_mm_movemask_epi8(in));
+// Bytes '0' to '9' become -128 to -119 when shifted by 0x50, the only values
+// below -118 as signed bytes.
+static inline __m128i digit_bytes(__m128i v) {
+  return _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(0x50)), _mm_set1_epi8(-118));
 }
 
-static inline std::uint64_t number_at(const char *p, int length) {
-  std::uint64_t word;
-  std::memcpy(&word, p, sizeof word);
-  return digits_value(word, length);
+// The value of a number of 1 to 4 digits at p, the first the most significant.
+static inline std::uint32_t short_number(const char *p, int length) {
+  std::uint32_t x;
+  std::memcpy(&x, p, sizeof x);
+  x = (x << 8 * (4 - length)) & 0x0F0F0F0F; // the missing digits become leading zeros
+  x = (x * 10 + (x >> 8)) & 0x00FF00FF;
+  return (x * 100 + (x >> 16)) & 0xFFFF;
 }
 
-// Most lines are written by programs in one plain form: short unsigned
-// numbers, single spaces, a channel letter and a kind letter, and at most a
-// carriage return before the line feed. Such a line is recognised from 32
-// bytes at once, with no byte-by-byte loop; for it, the result equals the
-// full scan's. Returns the line's length with its line feed, or 0 when the
-// line is of another form and needs the full scan.
-static inline std::size_t scan_plain(const char *p, event *e) {
-  __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-  __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-  std::uint32_t lf = bytes_equal(lo, hi, '\n');
-  if (lf == 0) {
-    return 0;
+// Most lines are written by programs in one plain form: numbers without
+// sign of 1 to 8 digits for the seconds and 1 to 4 for the others, single
+// spaces, and at most a carriage return before the line feed. Such lines
+// are scanned here, many in a row, from masks of 32 bytes at a time with no
+// loop over their bytes; for them the result equals the full scan's. The
+// events go to the queue under the skip rules. Stops at the first line of
+// another form, or not complete in the data, or when the queue is full.
+static void scan_ahead() {
+  const __m128i nl = _mm_set1_epi8('\n'), sp = _mm_set1_epi8(' ');
+  std::uint32_t last = curtime;
+  const char *p = buf + pos;
+  const char *limit = buf + len;
+  std::size_t n = 0;
+  while (n < queue.size()) {
+    __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
+    std::uint32_t lf = mask32(_mm_cmpeq_epi8(lo, nl), _mm_cmpeq_epi8(hi, nl));
+    int end = __builtin_ctz(lf | 1u << 31);
+    // The line feed at limit only marks the end of the data.
+    if (lf == 0 || end >= limit - p) {
+      break;
+    }
+    // p[-1] exists for the first line too: the buffer has a spare byte in front.
+    int text = end - (p[end - 1] == '\r');
+    std::uint32_t inside = (1u << text) - 1;
+    std::uint32_t spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp)) & inside;
+    std::uint32_t other = ~(spaces | mask32(digit_bytes(lo), digit_bytes(hi))) & inside;
+    // seconds, milliseconds, then at the second space: space, channel,
+    // space, kind, space; then the note and, after one more space, the
+    // velocity. Everything else is digits.
+    int s1 = __builtin_ctz(spaces | 1u << 31);
+    int s2 = __builtin_ctz((spaces & (spaces - 1)) | 1u << 31);
+    std::uint64_t tail = static_cast<std::uint64_t>(spaces) >> (s2 + 5);
+    int s5 = tail != 0 ? s2 + 5 + __builtin_ctzll(tail) : text;
+    bool six = tail != 0;
+    char chan = p[s2 + 1], kind = p[s2 + 3];
+    int len2 = s2 - s1 - 1, len5 = s5 - s2 - 5, len6 = text - s5 - 1;
+    bool plain = other == 0x0Au << s2 && ((spaces >> s2) & 0x14) == 0x14 &&
+                 (tail & (tail - 1)) == 0 && static_cast<unsigned>(s1 - 1) < 8 &&
+                 static_cast<unsigned>(len2 - 1) < 4 && static_cast<unsigned>(len5 - 1) < 4 &&
+                 (!six || static_cast<unsigned>(len6 - 1) < 4) &&
+                 static_cast<unsigned char>(chan - 'a') < 16 && (kind == 'P' || kind == 'D');
+    if (!plain) {
+      break;
+    }
+    std::uint64_t word;
+    std::memcpy(&word, p, sizeof word);
+    std::uint64_t time = digits_value(word, s1) * 1000 + short_number(p + s1 + 1, len2);
+    std::uint32_t key = short_number(p + s2 + 5, len5);
+    std::uint32_t vel = six ? short_number(p + s5 + 1, len6) : 0;
+    // The skip rules: data bytes below 128, a velocity after "P", an exact
+    // time of 32 bits, and no going back in time.
+    bool accept = (key | vel) < 128 && (six || kind == 'D') && time <= 0xFFFFFFFF && time >= last;
+    queue[n] = {static_cast<std::uint32_t>(time),
+                static_cast<std::uint8_t>((kind == 'P' ? 0x90 : 0x80) + (chan - 'a')),
+                static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(vel)};
+    last = accept ? static_cast<std::uint32_t>(time) : last;
+    n += accept;
+    p += end + 1;
   }
-  int end = __builtin_ctz(lf);
-  int text = end > 0 && p[end - 1] == '\r' ? end - 1 : end;
-  std::uint32_t inside = (1u << text) - 1;
-  std::uint32_t spaces = bytes_equal(lo, hi, ' ') & inside;
-  std::uint32_t digits = (digit_bytes(lo) | digit_bytes(hi) << 16) & inside;
-  // Four or five spaces, for five or six fields.
-  std::uint32_t rest = spaces;
-  int s[5];
-  for (int &at : s) {
-    at = rest != 0 ? __builtin_ctz(rest) : text;
-    rest &= rest - 1;
-  }
-  if (rest != 0 || s[3] == text) {
-    return 0;
-  }
-  int fields = s[4] == text ? 5 : 6;
-  int s1 = s[0], s2 = s[1], s3 = s[2], s4 = s[3], s5 = s[4];
-  // One letter between the second and third spaces and between the third
-  // and fourth; every other byte a digit, and each number 1 to 8 digits.
-  std::uint32_t letters = 1u << (s2 + 1) | 1u << (s3 + 1);
-  if (s3 != s2 + 2 || s4 != s3 + 2 || digits != (inside & ~spaces & ~letters)) {
-    return 0;
-  }
-  int len1 = s1, len2 = s2 - s1 - 1, len5 = s5 - s4 - 1, len6 = text - s5 - 1;
-  if (len1 < 1 || len1 > 8 || len2 < 1 || len2 > 8 || len5 < 1 || len5 > 8 ||
-      (fields == 6 && (len6 < 1 || len6 > 8))) {
-    return 0;
-  }
-  char chan = p[s2 + 1], kind = p[s3 + 1];
-  if (chan < 'a' || chan > 'p' || (kind != 'P' && kind != 'D')) {
-    return 0;
-  }
-  std::uint64_t vel = fields == 6 ? number_at(p + s5 + 1, len6) : 0;
-  *e = make_event(number_at(p, len1), number_at(p + s1 + 1, len2), chan, kind,
-                  number_at(p + s4 + 1, len5), fields == 6, vel, false);
-  return static_cast<std::size_t>(end) + 1;
+  queue_head = 0;
+  queue_tail = n;
+  pos = static_cast<std::size_t>(p - buf);
 }
 #else
-static inline std::size_t scan_plain(const char *, event *) {
-  return 0;
+static void scan_ahead() {
+  queue_head = queue_tail = 0;
 }
 #endif
 
-// The next line's meaning; returns 0, or -1 or -2 when there is no next line.
-static int next_line(std::FILE *in, event *e) {
+// Reads the line at buf[pos] with the full scan, refilling the buffer as
+// needed. Returns 0, or -1 or -2 when there is no next line.
+static int full_line(std::FILE *in, event *e) {
   for (;;) {
     const char *line = buf + pos;
-    std::size_t used = scan_plain(line, e);
-    // A line feed found at len is only the marker: the line is unfinished.
-    if (used != 0 && used <= len - pos) {
-      pos += used;
-      return 0;
-    }
     const char *end = line;
     *e = scan_fields(line, &end);
     // The scan stops at the first line feed at the latest.
@@ -327,22 +335,42 @@ static int next_line(std::FILE *in, event *e) {
   }
 }
 
-int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::uint8_t *note,
-              std::uint8_t *velocity) {
+// Hands out the queue, refilling it from plain lines; takes other lines
+// one at a time with the full scan.
+[[gnu::noinline]] static int next_event(std::FILE *in, std::uint32_t *delta, std::uint8_t *status,
+                                        std::uint8_t *note, std::uint8_t *velocity) {
   for (;;) {
+    scan_ahead();
+    if (queue_tail > 0) {
+      return parse_cmd(in, delta, status, note, velocity);
+    }
     event e;
-    if (int rc = next_line(in, &e); rc != 0) {
+    if (int rc = full_line(in, &e); rc != 0) {
       return rc;
     }
     // Invalid lines are comments, and earlier events are dropped, silently.
-    if (!e.valid || e.time < curtime) {
-      continue;
+    if (e.valid && e.time >= curtime) {
+      *delta = e.time - curtime;
+      *status = e.status;
+      *note = e.note;
+      *velocity = e.velocity;
+      curtime = e.time;
+      return 0;
     }
-    *delta = e.time - curtime;
-    *status = e.status;
-    *note = e.note;
-    *velocity = e.velocity;
-    curtime = e.time;
-    return 0;
   }
+}
+
+int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::uint8_t *note,
+              std::uint8_t *velocity) {
+  if (queue_head == queue_tail) {
+    return next_event(in, delta, status, note, velocity);
+  }
+  // Queued events passed the skip rules in order: each is due as it stands.
+  const queued &q = queue[queue_head++];
+  *delta = q.time - curtime;
+  *status = q.status;
+  *note = q.note;
+  *velocity = q.velocity;
+  curtime = q.time;
+  return 0;
 }

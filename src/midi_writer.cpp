@@ -81,21 +81,13 @@ void write_var_len(std::FILE *out, std::uint32_t value) {
   }
 }
 
-int write_cmd(std::FILE *out, std::uint32_t delta, std::uint8_t status, std::uint8_t note,
-              std::uint8_t velocity) {
+// Any event but the usual one: a delta of more than one byte, perhaps with
+// fillers, a full buffer, or a track near the end of its length field.
+[[gnu::noinline]] static int write_cmd_long(std::FILE *out, std::uint32_t delta,
+                                            std::uint8_t status, std::uint8_t note,
+                                            std::uint8_t velocity) {
   if (pending.size() - pending_len < max_append) {
     flush_track(out);
-  }
-  if (delta < 0x80 && nbytes <= UINT32_MAX - 4) {
-    // The usual event: a one-byte delta.
-    std::uint8_t *p = pending.data() + pending_len;
-    p[0] = static_cast<std::uint8_t>(delta);
-    p[1] = status;
-    p[2] = note;
-    p[3] = velocity;
-    pending_len += 4;
-    nbytes += 4;
-    return write_failed ? -1 : 0;
   }
   // The track's length field is 32 bits wide; a track that outgrows it would
   // be a corrupt file, so refuse it as a failed write.
@@ -118,6 +110,22 @@ int write_cmd(std::FILE *out, std::uint32_t delta, std::uint8_t status, std::uin
   put(note);
   put(velocity);
   return write_failed ? -1 : 0;
+}
+
+int write_cmd(std::FILE *out, std::uint32_t delta, std::uint8_t status, std::uint8_t note,
+              std::uint8_t velocity) {
+  // The usual event: a one-byte delta, with room to spare.
+  if (delta < 0x80 && pending_len < pending.size() - max_append && nbytes < UINT32_MAX - 4) {
+    std::uint8_t *p = pending.data() + pending_len;
+    p[0] = static_cast<std::uint8_t>(delta);
+    p[1] = status;
+    p[2] = note;
+    p[3] = velocity;
+    pending_len += 4;
+    nbytes += 4;
+    return write_failed ? -1 : 0;
+  }
+  return write_cmd_long(out, delta, status, note, velocity);
 }
 
 int write_eot(std::FILE *out) {

@@ -1,0 +1,256 @@
+// The reader against its plain reference: the platform's sscanf for the
+// field scan, and a byte-by-byte text-mode reader for the lines.
+#include "event_reader.h"
+#include "reference.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <random>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Rng = std::mt19937_64;
+
+std::size_t pick(Rng &rng, std::size_t n) {
+  return std::uniform_int_distribution<std::size_t>(0, n - 1)(rng);
+}
+
+const char *const white[] = {" ", "  ", "\t", "\v", "\f", "\r", " \t\v\f\r "};
+
+std::string digits(Rng &rng, std::size_t count) {
+  std::string s;
+  for (std::size_t i = 0; i < count; ++i) {
+    s += static_cast<char>('0' + pick(rng, 10));
+  }
+  return s;
+}
+
+// A number as it may be written: small or huge, signed, zero-padded.
+std::string number(Rng &rng) {
+  static const char *const edges[] = {"0",
+                                      "127",
+                                      "128",
+                                      "255",
+                                      "256",
+                                      "999",
+                                      "1000",
+                                      "4294967",
+                                      "4294967295",
+                                      "4294967296",
+                                      "18446744073709551615",
+                                      "18446744073709551616",
+                                      "99999999999999999999999"};
+  std::string sign = pick(rng, 8) == 0 ? (pick(rng, 2) ? "+" : "-") : "";
+  std::string zeros = pick(rng, 8) == 0 ? std::string(pick(rng, 22), '0') : "";
+  std::string body = pick(rng, 4) == 0 ? edges[pick(rng, std::size(edges))]
+                                       : digits(rng, 1 + pick(rng, pick(rng, 3) ? 4 : 12));
+  return sign + zeros + body;
+}
+
+// A line in the plain form that most files use, with lengths and values
+// around the limits of the fast scan and of the rules.
+std::string plain_number(Rng &rng, std::size_t max_digits) {
+  static const char *const edges[] = {"0", "00", "127", "128", "0127", "255", "999", "1000"};
+  return pick(rng, 4) == 0 ? edges[pick(rng, std::size(edges))]
+                           : digits(rng, 1 + pick(rng, max_digits));
+}
+
+std::string plain_line(Rng &rng) {
+  static const char *const seconds[] = {"4294967", "4294966", "4294968", "99999999", "100000000"};
+  std::string line =
+      pick(rng, 8) == 0 ? seconds[pick(rng, std::size(seconds))] : digits(rng, 1 + pick(rng, 9));
+  line +=
+      " " + (pick(rng, 8) == 0 ? std::string(pick(rng, 2) ? "295" : "296") : plain_number(rng, 5));
+  line += " ";
+  line += static_cast<char>('a' + pick(rng, 17));
+  line += " ";
+  line += "PDpX"[pick(rng, 4) < 3 ? pick(rng, 2) : 2 + pick(rng, 2)];
+  line += " " + plain_number(rng, 4);
+  if (pick(rng, 5) != 0) {
+    line += " " + plain_number(rng, 4);
+  }
+  return line;
+}
+
+// Anything else: fields, letters, signs, white space and junk, glued or not.
+std::string free_line(Rng &rng) {
+  std::string line;
+  std::size_t tokens = pick(rng, 9);
+  for (std::size_t i = 0; i < tokens; ++i) {
+    if (pick(rng, 3) != 0) {
+      line += white[pick(rng, std::size(white))];
+    }
+    switch (pick(rng, 6)) {
+    case 0:
+    case 1:
+    case 2:
+      line += number(rng);
+      break;
+    case 3:
+      line += "aPpDdqAz"[pick(rng, 8)];
+      break;
+    case 4:
+      line += "abcdefghijklmnop"[pick(rng, 16)];
+      line += "PD"[pick(rng, 2)];
+      break;
+    default:
+      line += "#x-+;.\x80\xEF\xBB\xBF\xFF"[pick(rng, 11)];
+      break;
+    }
+  }
+  return line;
+}
+
+// Where the reader is fed one stream, compare it with the reference.
+void expect_same_reading(const std::string &bytes, const std::string &what) {
+  std::FILE *ours = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
+  std::FILE *theirs = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
+  ASSERT_TRUE(ours != nullptr && theirs != nullptr);
+  reader_restart();
+  std::vector<Event> events;
+  std::uint32_t delta = 0;
+  std::uint8_t status = 0, note = 0, velocity = 0;
+  int end = 0;
+  while ((end = parse_cmd(ours, &delta, &status, &note, &velocity)) == 0) {
+    events.push_back({delta, status, note, velocity});
+  }
+  int want_end = 0;
+  std::vector<Event> want = reference_read(theirs, &want_end);
+  EXPECT_EQ(events, want) << what;
+  EXPECT_EQ(end, want_end) << what;
+  std::fclose(ours);
+  std::fclose(theirs);
+}
+
+TEST(Differential, FieldScanMatchesSscanf) {
+  Rng rng(20261207);
+  int mismatches = 0;
+  for (int i = 0; i < 1000000 && mismatches < 10; ++i) {
+    std::string body = pick(rng, 2) ? plain_line(rng) : free_line(rng);
+    std::string line = body + "\n";
+    ReferenceScan want = reference_scan(line.c_str());
+    ASSERT_TRUE(want.same_as_plain_format) << line;
+    std::uint32_t time = 0;
+    std::uint8_t status = 0, note = 0, velocity = 0;
+    bool valid = scan_line(line.c_str(), &time, &status, &note, &velocity);
+    bool same = valid == want.valid && (!valid || (time == want.time && status == want.status &&
+                                                   note == want.note && velocity == want.velocity));
+    if (!same) {
+      ++mismatches;
+      ADD_FAILURE() << "scan_line differs on [" << body << "]";
+    }
+    // Through parse_cmd as well, which takes plain lines another way once
+    // a first line has filled its buffer.
+    if (i % 4 == 0) {
+      std::string ending = pick(rng, 4) == 0 ? "\r\n" : "\n";
+      expect_same_reading("#\n" + body + ending, body);
+      if (HasFailure()) {
+        ++mismatches;
+      }
+    }
+  }
+}
+
+// The file offsets at which the reader's blocks begin.
+const std::size_t blocks[] = {read_block_size, 2 * read_block_size};
+
+// Filler lines, then a comment line that pads the input to size bytes.
+std::string filler_to(std::size_t size, Rng &rng) {
+  std::string s;
+  while (s.size() + 40 < size) {
+    s += plain_line(rng) + "\n";
+  }
+  std::size_t pad = size - s.size();
+  s += std::string(pad - 1, '#') + "\n";
+  return s;
+}
+
+TEST(Differential, LinesAtBlockBoundaries) {
+  Rng rng(7);
+  const std::string x998(998, '7'), x999(999, '7');
+  // Each feature is placed so that it starts a few bytes before a block
+  // boundary, and so straddles it.
+  const std::string features[] = {
+      "1 0 a P 60 100\r\n2 0 a D 60\r\n",
+      "1 0 a P 60 100\r\r\n2 0 a D 60\n",
+      "1 0 a\rP 60 100\n",
+      "1 0 a P 60 100\n\x1A"
+      "2 0 a P 60 100\n",
+      "1 0 a P 60 100\x1A\n",
+      "1 0 a P 60 100\n\r\x1A",
+      std::string("1 0 a P 60 100\n1 0 a\0P 60 100\n", 30),
+      std::string("\0\n", 2),
+      x998 + "\n1 0 a P 60 100\n",
+      x998 + "\r\n1 0 a P 60 100\n",
+      x999 + "\n1 0 a P 60 100\n",
+      "\r" + x998 + "\n",
+      "1 0 a P 60 100",
+      "1 0 a P 60 100\n   ",
+      "99999 999 p D 127 127\n",
+      "0000001 0500 b P 0060 0100\n",
+  };
+  const std::size_t offsets[] = {0, 1, 2, 3, 5, 13, 500, 997, 998, 999, 1000};
+  for (std::size_t boundary : blocks) {
+    for (const std::string &feature : features) {
+      for (std::size_t before : offsets) {
+        if (before > feature.size() + 1000) {
+          continue;
+        }
+        std::string text = filler_to(boundary - before, rng) + feature;
+        // Complete the input so that only the feature can make it fail.
+        if (!feature.empty() && feature.back() == '\n') {
+          text += "9 0 a D 60\n";
+        }
+        expect_same_reading(text, "feature at " + std::to_string(before) + " before " +
+                                      std::to_string(boundary));
+        if (HasFailure()) {
+          return;
+        }
+      }
+    }
+  }
+}
+
+TEST(Differential, RandomFiles) {
+  // Files of many blocks, mostly plain lines with other kinds mixed in, and
+  // now and then a byte that ends or breaks the input.
+  Rng rng(11);
+  for (int file = 0; file < 24; ++file) {
+    std::string text;
+    std::uint64_t now = 0;
+    while (text.size() < 3 * read_block_size) {
+      std::size_t kind = pick(rng, 100);
+      if (kind < 70) {
+        now += pick(rng, 3) == 0 ? 0 : pick(rng, 2000);
+        std::string line = std::to_string(now / 1000) + " " + std::to_string(now % 1000) + " " +
+                           static_cast<char>('a' + pick(rng, 16)) + " " + "PD"[pick(rng, 2)] + " " +
+                           std::to_string(pick(rng, 128));
+        if (pick(rng, 4) != 0) {
+          line += " " + std::to_string(pick(rng, 128));
+        }
+        text += line;
+      } else if (kind < 95) {
+        text += pick(rng, 2) ? plain_line(rng) : free_line(rng);
+      } else {
+        text += std::string(pick(rng, 1000), "x \r"[pick(rng, 3)]);
+      }
+      text += pick(rng, 5) == 0 ? "\r\n" : "\n";
+    }
+    if (file % 4 == 1) {
+      text.insert(pick(rng, text.size()), 1, '\x1A');
+    } else if (file % 4 == 2) {
+      text.insert(pick(rng, text.size()), 1, '\0');
+    } else if (file % 4 == 3) {
+      text.resize(pick(rng, text.size()));
+    }
+    expect_same_reading(text, "file " + std::to_string(file));
+    if (HasFailure()) {
+      return;
+    }
+  }
+}
+
+} // namespace
