@@ -22,12 +22,12 @@ static constexpr char eof_mark = 0x1A;
 enum class input_end { none, end_of_file, nul, read_error };
 
 // buf[pos, len) is read but not yet consumed. buf[len] is always a line feed,
-// so that a scan stops at the end of the data without testing for it. Room
-// is kept for an unfinished line carried over in front of the next block,
-// and behind the data for numbers read a word at a time.
-// The plain-line scan looks at 32 bytes and reads numbers 8 bytes at a time.
+// so that a scan stops at the end of the data without testing for it. In
+// front of the data there is room for an unfinished line carried over from
+// the last block, and one spare byte, never a carriage return, so that the
+// byte before a line can always be read. Behind it there is room for the
+// plain-line scan, which reads 32 bytes at a time and numbers 8 at a time.
 static constexpr std::size_t lookahead = 40;
-// One spare byte in front lets a scan look at the byte before a line.
 static char storage[1 + max_line + 2 + read_block_size + 1 + lookahead] = {'\0', '\n'};
 static char *const buf = storage + 1;
 static std::size_t pos = 0;
@@ -253,7 +253,7 @@ static void scan_ahead() {
     if (lf == 0 || end >= limit - p) {
       break;
     }
-    // p[-1] exists for the first line too: the buffer has a spare byte in front.
+    // p[-1] is the line feed before the line, or the spare byte: text >= 0.
     int text = end - (p[end - 1] == '\r');
     std::uint32_t inside = (1u << text) - 1;
     std::uint32_t spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp)) & inside;
