@@ -268,11 +268,12 @@ static void scan_ahead() {
     bool six = tail != 0;
     char chan = p[s2 + 1], kind = p[s2 + 3];
     int len2 = s2 - s1 - 1, len5 = s5 - s2 - 5, len6 = text - s5 - 1;
-    bool plain = other == 0x0Au << s2 && ((spaces >> s2) & 0x14) == 0x14 &&
-                 (tail & (tail - 1)) == 0 && static_cast<unsigned>(s1 - 1) < 8 &&
-                 static_cast<unsigned>(len2 - 1) < 4 && static_cast<unsigned>(len5 - 1) < 4 &&
-                 (!six || static_cast<unsigned>(len6 - 1) < 4) &&
-                 static_cast<unsigned char>(chan - 'a') < 16 && (kind == 'P' || kind == 'D');
+    // One test of all the conditions rather than a branch for each.
+    bool plain = (other == 0x0Au << s2) & (((spaces >> s2) & 0x14) == 0x14) &
+                 ((tail & (tail - 1)) == 0) & (static_cast<unsigned>(s1 - 1) < 8) &
+                 (static_cast<unsigned>(len2 - 1) < 4) & (static_cast<unsigned>(len5 - 1) < 4) &
+                 (!six | (static_cast<unsigned>(len6 - 1) < 4)) &
+                 (static_cast<unsigned char>(chan - 'a') < 16) & ((kind == 'P') | (kind == 'D'));
     if (!plain) {
       break;
     }
