@@ -167,7 +167,7 @@ TEST(Writer, ReportsFailedWrites) {
   ASSERT_NE(f, nullptr);
   writer_restart();
   EXPECT_EQ(write_header(f), -1);
-  // Small enough to stay in the stream's buffer: only the final flush fails.
+  // Small enough to stay buffered: only the final flush fails.
   EXPECT_EQ(write_cmd(f, 0, 0x90, 60, 100), 0);
   EXPECT_EQ(write_eot(f), 0);
   EXPECT_EQ(fix_header(f), -1);
