@@ -282,8 +282,8 @@ static void scan_ahead() {
     std::uint64_t time = digits_value(word, s1) * 1000 + short_number(p + s1 + 1, len2);
     std::uint32_t key = short_number(p + s2 + 5, len5);
     std::uint32_t vel = six ? short_number(p + s5 + 1, len6) : 0;
-    // The skip rules: data bytes below 128, a velocity after "P", an exact
-    // time of 32 bits, and no going back in time.
+    // make_event's rules, kept free of branches here: data bytes below 128,
+    // a velocity after "P", an exact time of 32 bits; then no going back.
     bool accept = (key | vel) < 128 && (six || kind == 'D') && time <= 0xFFFFFFFF && time >= last;
     queue[n] = {static_cast<std::uint32_t>(time),
                 static_cast<std::uint8_t>((kind == 'P' ? 0x90 : 0x80) + (chan - 'a')),
