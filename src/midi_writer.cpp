@@ -52,6 +52,13 @@ void writer_restart() {
   write_failed = false;
 }
 
+// Hands the gathered bytes over when fewer than room are left for more.
+static inline void make_room(std::FILE *out, std::size_t room) {
+  if (pending.size() - pending_len < room) {
+    flush_track(out);
+  }
+}
+
 static inline void put(std::uint8_t byte) {
   pending[pending_len++] = byte;
   ++nbytes;
@@ -65,9 +72,7 @@ int write_header(std::FILE *out) {
 }
 
 void write_var_len(std::FILE *out, std::uint32_t value) {
-  if (pending.size() - pending_len < 4) {
-    flush_track(out);
-  }
+  make_room(out, 4);
   std::uint32_t acc = value & 0x7F;
   while ((value >>= 7) != 0) {
     acc = (acc << 8) | (value & 0x7F) | 0x80;
@@ -86,9 +91,7 @@ void write_var_len(std::FILE *out, std::uint32_t value) {
 [[gnu::noinline]] static int write_cmd_long(std::FILE *out, std::uint32_t delta,
                                             std::uint8_t status, std::uint8_t note,
                                             std::uint8_t velocity) {
-  if (pending.size() - pending_len < max_append) {
-    flush_track(out);
-  }
+  make_room(out, max_append);
   // The track's length field is 32 bits wide; a track that outgrows it would
   // be a corrupt file, so refuse it as a failed write.
   std::uint32_t fillers = delta > max_delta ? (delta - 1) / max_delta : 0;
@@ -132,9 +135,7 @@ int write_eot(std::FILE *out) {
   if (end_of_track.size() > UINT32_MAX - nbytes) {
     return -1;
   }
-  if (pending.size() - pending_len < end_of_track.size()) {
-    flush_track(out);
-  }
+  make_room(out, end_of_track.size());
   for (std::uint8_t b : end_of_track) {
     put(b);
   }

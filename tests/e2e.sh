@@ -158,8 +158,8 @@ limited 64 m.qev
 expect 1 "$bin: Error writing m.mid"
 gone m.mid
 start flush-fails
-# Small enough to stay buffered until the file is finished, large
-# enough to pass the 1 KiB limit: only the final flush can notice.
+# Small enough to stay buffered until the file is finished, large enough to
+# pass the 1 KiB limit: only the final flush can notice.
 for i in $(seq 1 300); do echo "0 $i a P 60 100"; done >f.qev
 limited 1 f.qev
 expect 1 "$bin: Error writing f.mid"
