@@ -26,8 +26,8 @@ enum class input_end { none, end_of_file, nul, read_error };
 // front of the data there is room for an unfinished line carried over from
 // the last block, and one spare byte, never a carriage return, so that the
 // byte before a line can always be read. Behind it there is room for the
-// plain-line scan, which reads 32 bytes at a time and numbers 8 at a time.
-static constexpr std::size_t lookahead = 40;
+// plain-line scan, which reads up to 64 bytes past where it stands.
+static constexpr std::size_t lookahead = 64;
 static char storage[1 + max_line + 2 + read_block_size + 1 + lookahead] = {'\0', '\n'};
 static char *const buf = storage + 1;
 static std::size_t pos = 0;
@@ -89,17 +89,6 @@ static inline const char *skip_blanks(const char *p) {
     ++p;
   }
   return p;
-}
-
-// The value of the first n (1 to 8) digits of the little-endian word x,
-// the first the most significant: eight digits are combined in three steps
-// of pairs rather than one at a time.
-static inline std::uint64_t digits_value(std::uint64_t x, int n) {
-  x <<= 8 * (8 - n); // the missing digits become leading zeros
-  x &= 0x0F0F0F0F0F0F0F0F;
-  x = (x * 10 + (x >> 8)) & 0x00FF00FF00FF00FF;
-  x = (x * 100 + (x >> 16)) & 0x0000FFFF0000FFFF;
-  return (x * 10000 + (x >> 32)) & 0xFFFFFFFF;
 }
 
 // Converts an unsigned decimal number as %lu does: an optional sign, then
@@ -211,6 +200,80 @@ bool scan_line(const char *line, std::uint32_t *time, std::uint8_t *status, std:
 }
 
 #if defined(__SSE2__)
+// Most lines are written by programs in one plain form: numbers without
+// sign of 1 to 6 digits for the seconds and 1 to 4 for the others, single
+// spaces, and at most a carriage return before the line feed. Six digits
+// of seconds keep every time within 32 bits. There are 480 ways to lay such
+// a line out, and the places of its spaces and of the end of its text tell
+// them apart. Each layout is looked up from those places by a hash that has
+// no collisions among them; the table says where the fields end and holds
+// masks that keep just their digits.
+struct layout {
+  // The seconds, shifted to the top of the first eight bytes of the line,
+  // and the milliseconds and the note side by side, each in the four bytes
+  // that end where the field ends.
+  alignas(16) std::array<std::uint64_t, 2> digits;
+  std::uint32_t velocity_digits; // likewise; 0 when there is no velocity
+  std::uint32_t delimiters;      // a bit for each space and one for the end of the text
+  std::uint8_t sec_shift;
+  std::uint8_t note_end;
+  char kind; // the kind besides "D" that the line may have: "P" needs a velocity
+};
+
+static constexpr std::uint32_t layout_hash_multiplier = 0x36EC4561;
+static constexpr int layout_hash_bits = 12;
+static constexpr std::size_t layout_count = 6 * 4 * 4 * 5;
+
+static constexpr std::uint32_t layout_slot(std::uint32_t delimiters) {
+  return (delimiters * layout_hash_multiplier) >> (32 - layout_hash_bits);
+}
+
+// The digits of the last n (1 to 4) bytes of a four-byte word.
+static constexpr std::uint32_t tail_digits(int n) {
+  return 0x0F0F0F0Fu << 8 * (4 - n);
+}
+
+struct layout_tables {
+  // An index into layouts for each hash value; 0, the entry that matches
+  // nothing, where no layout hashes.
+  std::array<std::uint16_t, std::size_t{1} << layout_hash_bits> slot;
+  std::array<layout, 1 + layout_count> layouts;
+};
+
+static constexpr layout_tables make_layout_tables() {
+  layout_tables t{};
+  std::size_t n = 1;
+  for (int sec = 1; sec <= 6; ++sec) {
+    for (int ms = 1; ms <= 4; ++ms) {
+      for (int note = 1; note <= 4; ++note) {
+        for (int vel = 0; vel <= 4; ++vel) {
+          int s2 = sec + 1 + ms, note_end = s2 + 5 + note;
+          int text = vel > 0 ? note_end + 1 + vel : note_end;
+          std::uint32_t d = 1u << sec | 1u << s2 | 1u << (s2 + 2) | 1u << (s2 + 4) | 1u << text;
+          if (vel > 0) {
+            d |= 1u << note_end;
+          }
+          layout &l = t.layouts[n];
+          l.digits = {0x0F0F0F0F0F0F0F0F, tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
+          l.velocity_digits = vel > 0 ? tail_digits(vel) : 0;
+          l.delimiters = d;
+          l.sec_shift = static_cast<std::uint8_t>(8 * (8 - sec));
+          l.note_end = static_cast<std::uint8_t>(note_end);
+          l.kind = vel > 0 ? 'P' : 'D';
+          std::uint16_t &slot = t.slot[layout_slot(d)];
+          if (slot != 0) {
+            throw "two layouts share a hash value";
+          }
+          slot = static_cast<std::uint16_t>(n++);
+        }
+      }
+    }
+  }
+  return t;
+}
+
+static constexpr layout_tables layouts = make_layout_tables();
+
 static inline std::uint32_t mask32(__m128i lo, __m128i hi) {
   return static_cast<std::uint32_t>(_mm_movemask_epi8(lo)) |
          static_cast<std::uint32_t>(_mm_movemask_epi8(hi)) << 16;
@@ -222,75 +285,111 @@ static inline __m128i digit_bytes(__m128i v) {
   return _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(0x50)), _mm_set1_epi8(-118));
 }
 
-// The value of a number of 1 to 4 digits at p, the first the most significant.
-static inline std::uint32_t short_number(const char *p, int length) {
+static inline std::uint32_t load32(const char *p) {
   std::uint32_t x;
   std::memcpy(&x, p, sizeof x);
-  x = (x << 8 * (4 - length)) & 0x0F0F0F0F; // the missing digits become leading zeros
-  x = (x * 10 + (x >> 8)) & 0x00FF00FF;
-  return (x * 100 + (x >> 16)) & 0xFFFF;
+  return x;
 }
 
-// Most lines are written by programs in one plain form: numbers without
-// sign of 1 to 8 digits for the seconds and 1 to 4 for the others, single
-// spaces, and at most a carriage return before the line feed. Such lines
-// are scanned here, many in a row, from masks of 32 bytes at a time with no
-// loop over their bytes; for them the result equals the full scan's. The
-// events go to the queue under the skip rules. Stops at the first line of
-// another form, or not complete in the data, or when the queue is full.
+static inline std::uint64_t load64(const char *p) {
+  std::uint64_t x;
+  std::memcpy(&x, p, sizeof x);
+  return x;
+}
+
+// The line feeds among the 64 bytes at p, a bit for each.
+static inline std::uint64_t line_feeds(const char *p) {
+  const __m128i nl = _mm_set1_epi8('\n');
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
+    bits |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nl)))}
+            << 16 * i;
+  }
+  return bits;
+}
+
+// Plain lines are scanned here, many in a row, from masks of 32 bytes at a
+// time with no loop over their bytes; for them the result equals the full
+// scan's. The events go to the queue under the skip rules. Stops at the
+// first line of another form, or not complete in the data, or when the
+// queue is full.
 static void scan_ahead() {
-  const __m128i nl = _mm_set1_epi8('\n'), sp = _mm_set1_epi8(' ');
+  const __m128i sp = _mm_set1_epi8(' ');
   std::uint32_t last = curtime;
   const char *p = buf + pos;
   const char *limit = buf + len;
+  // Line feeds are found 64 bytes at a time ahead of the lines, so that no
+  // line waits for the one before it to be taken apart.
+  const char *chunk = p;
+  std::uint64_t feeds = line_feeds(chunk);
   std::size_t n = 0;
   while (n < queue.size()) {
-    __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-    __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-    std::uint32_t lf = mask32(_mm_cmpeq_epi8(lo, nl), _mm_cmpeq_epi8(hi, nl));
-    int end = __builtin_ctz(lf | 1u << 31);
+    if (feeds == 0) {
+      chunk += 64;
+      feeds = line_feeds(chunk);
+      // A line of 64 bytes or more is not plain.
+      if (feeds == 0) {
+        break;
+      }
+    }
+    const char *lf = chunk + __builtin_ctzll(feeds);
+    feeds &= feeds - 1;
     // The line feed at limit only marks the end of the data.
-    if (lf == 0 || end >= limit - p) {
+    if (lf >= limit || lf - p > 31) {
       break;
     }
     // p[-1] is the line feed before the line, or the spare byte: text >= 0.
-    int text = end - (p[end - 1] == '\r');
+    auto text = static_cast<int>(lf - p) - (lf[-1] == '\r');
     std::uint32_t inside = (1u << text) - 1;
-    std::uint32_t spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp)) & inside;
-    std::uint32_t other = ~(spaces | mask32(digit_bytes(lo), digit_bytes(hi))) & inside;
-    // seconds, milliseconds, then at the second space: space, channel,
-    // space, kind, space; then the note and, after one more space, the
-    // velocity. Everything else is digits.
-    int s1 = __builtin_ctz(spaces | 1u << 31);
+    __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
+    std::uint32_t spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp));
+    std::uint32_t digits = mask32(digit_bytes(lo), digit_bytes(hi));
+    std::uint32_t delimiters = (spaces & inside) | (inside + 1);
+    const layout &l = layouts.layouts[layouts.slot[layout_slot(delimiters)]];
+    // Taken from the spaces rather than the layout, so that the line does
+    // not wait for the table.
     int s2 = __builtin_ctz((spaces & (spaces - 1)) | 1u << 31);
-    std::uint64_t tail = static_cast<std::uint64_t>(spaces) >> (s2 + 5);
-    int s5 = tail != 0 ? s2 + 5 + __builtin_ctzll(tail) : text;
-    bool six = tail != 0;
     char chan = p[s2 + 1], kind = p[s2 + 3];
-    int len2 = s2 - s1 - 1, len5 = s5 - s2 - 5, len6 = text - s5 - 1;
-    // One test of all the conditions rather than a branch for each.
-    bool plain = (other == 0x0Au << s2) & (((spaces >> s2) & 0x14) == 0x14) &
-                 ((tail & (tail - 1)) == 0) & (static_cast<unsigned>(s1 - 1) < 8) &
-                 (static_cast<unsigned>(len2 - 1) < 4) & (static_cast<unsigned>(len5 - 1) < 4) &
-                 (!six | (static_cast<unsigned>(len6 - 1) < 4)) &
-                 (static_cast<unsigned char>(chan - 'a') < 16) & ((kind == 'P') | (kind == 'D'));
+    // One test of all the conditions rather than a branch for each: the
+    // spaces where the layout has them, digits everywhere else but at the
+    // channel and the kind, and those two valid.
+    bool plain = (l.delimiters == delimiters) &
+                 (((digits | spaces | 0xAu << s2) & inside) == inside) &
+                 (static_cast<unsigned char>(chan - 'a') < 16) & ((kind == 'D') | (kind == l.kind));
     if (!plain) {
       break;
     }
-    std::uint64_t word;
-    std::memcpy(&word, p, sizeof word);
-    std::uint64_t time = digits_value(word, s1) * 1000 + short_number(p + s1 + 1, len2);
-    std::uint32_t key = short_number(p + s2 + 5, len5);
-    std::uint32_t vel = six ? short_number(p + s5 + 1, len6) : 0;
+    // The seconds in the low half, the milliseconds and the note in the
+    // high half; digits become pairs, then pairs of pairs, all at once.
+    __m128i x = _mm_unpacklo_epi64(
+        _mm_cvtsi64_si128(static_cast<long long>(load64(p) << l.sec_shift)),
+        _mm_cvtsi64_si128(static_cast<long long>(load32(p + s2 - 4) |
+                                                 std::uint64_t{load32(p + l.note_end - 4)} << 32)));
+    x = _mm_and_si128(x, _mm_load_si128(reinterpret_cast<const __m128i *>(l.digits.data())));
+    x = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(x, _mm_set1_epi16(10)), _mm_srli_epi16(x, 8)),
+                      _mm_set1_epi16(0xFF));
+    x = _mm_madd_epi16(x, _mm_set1_epi32(0x00010064));
+    auto sec = static_cast<std::uint64_t>(_mm_cvtsi128_si64(x));
+    auto ms_note = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
+    std::uint32_t time = static_cast<std::uint32_t>(sec) * 10000 * 1000 +
+                         static_cast<std::uint32_t>(sec >> 32) * 1000 +
+                         static_cast<std::uint32_t>(ms_note);
+    auto key = static_cast<std::uint32_t>(ms_note >> 32);
+    std::uint32_t v = load32(p + text - 4) & l.velocity_digits;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF;
+    v = (v * 100 + (v >> 16)) & 0xFFFF;
     // make_event's rules, kept free of branches here: data bytes below 128,
-    // a velocity after "P", an exact time of 32 bits; then no going back.
-    bool accept = (key | vel) < 128 && (six || kind == 'D') && time <= 0xFFFFFFFF && time >= last;
-    queue[n] = {static_cast<std::uint32_t>(time),
-                static_cast<std::uint8_t>((kind == 'P' ? 0x90 : 0x80) + (chan - 'a')),
-                static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(vel)};
-    last = accept ? static_cast<std::uint32_t>(time) : last;
+    // then no going back.
+    bool accept = ((key | v) < 128) & (time >= last);
+    // "P" has the bit 0x10 that "D" lacks, which is what tells a note on
+    // from a note off.
+    queue[n] = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
+                static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(v)};
+    last = accept ? time : last;
     n += accept;
-    p += end + 1;
+    p = lf + 1;
   }
   queue_head = 0;
   queue_tail = n;
