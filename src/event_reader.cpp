@@ -435,14 +435,15 @@ static int full_line(std::FILE *in, event *e) {
   }
 }
 
-// Hands out the queue, refilling it from plain lines; takes other lines
-// one at a time with the full scan.
-[[gnu::noinline]] static int next_event(std::FILE *in, std::uint32_t *delta, std::uint8_t *status,
-                                        std::uint8_t *note, std::uint8_t *velocity) {
+// Refills the queue from plain lines, or with the next accepted line of
+// another form; returns 0, or -1 or -2 when no event is left. It writes
+// nothing of the caller's, so that the caller's values can stay in
+// registers.
+[[gnu::noinline]] static int refill_queue(std::FILE *in) {
   for (;;) {
     scan_ahead();
     if (queue_tail > 0) {
-      return parse_cmd(in, delta, status, note, velocity);
+      return 0;
     }
     event e;
     if (int rc = full_line(in, &e); rc != 0) {
@@ -450,11 +451,8 @@ static int full_line(std::FILE *in, event *e) {
     }
     // Invalid lines are comments, and earlier events are dropped, silently.
     if (e.valid && e.time >= curtime) {
-      *delta = e.time - curtime;
-      *status = e.status;
-      *note = e.note;
-      *velocity = e.velocity;
-      curtime = e.time;
+      queue[0] = {e.time, e.status, e.note, e.velocity};
+      queue_tail = 1;
       return 0;
     }
   }
@@ -463,7 +461,9 @@ static int full_line(std::FILE *in, event *e) {
 int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::uint8_t *note,
               std::uint8_t *velocity) {
   if (queue_head == queue_tail) {
-    return next_event(in, delta, status, note, velocity);
+    if (int rc = refill_queue(in); rc != 0) {
+      return rc;
+    }
   }
   // Queued events passed the skip rules in order: each is due as it stands.
   const queued &q = queue[queue_head++];
