@@ -24,12 +24,16 @@ enum class input_end { none, end_of_file, nul, read_error };
 // buf[pos, len) is read but not yet consumed. buf[len] is always a line feed,
 // so that a scan stops at the end of the data without testing for it. In
 // front of the data there is room for an unfinished line carried over from
-// the last block, and one spare byte, never a carriage return, so that the
-// byte before a line can always be read. Behind it there is room for the
-// plain-line scan, which reads up to 64 bytes past where it stands.
+// the last block, and spare bytes, never a carriage return, so that the
+// plain-line scan can read up to 8 bytes before a line. Behind it there is
+// room for that scan to read up to 64 bytes past where it stands.
+static constexpr std::size_t spare = 8;
 static constexpr std::size_t lookahead = 64;
-static char storage[1 + max_line + 2 + read_block_size + 1 + lookahead] = {'\0', '\n'};
-static char *const buf = storage + 1;
+// The data starts out empty, with its line feed at buf[0].
+static char storage[spare + max_line + 2 + read_block_size + 1 + lookahead] = {
+    '\0', '\0', '\0', '\0', '\0', '\0', '\0', '\0', '\n'};
+static_assert(spare == 8);
+static char *const buf = storage + spare;
 static std::size_t pos = 0;
 static std::size_t len = 0;
 static input_end ended = input_end::none;
@@ -209,13 +213,12 @@ bool scan_line(const char *line, std::uint32_t *time, std::uint8_t *status, std:
 // no collisions among them; the table says where the fields end and holds
 // masks that keep just their digits.
 struct layout {
-  // The seconds, shifted to the top of the first eight bytes of the line,
-  // and the milliseconds and the note side by side, each in the four bytes
-  // that end where the field ends.
+  // The seconds in the eight bytes that end where they end, then the
+  // milliseconds and the note side by side, each in the four bytes that
+  // end where the field ends.
   alignas(16) std::array<std::uint64_t, 2> digits;
   std::uint32_t velocity_digits; // likewise; 0 when there is no velocity
   std::uint32_t delimiters;      // a bit for each space and one for the end of the text
-  std::uint8_t sec_shift;
   std::uint8_t note_end;
   char kind; // the kind besides "D" that the line may have: "P" needs a velocity
 };
@@ -254,10 +257,10 @@ static constexpr layout_tables make_layout_tables() {
             d |= 1u << note_end;
           }
           layout &l = t.layouts[n];
-          l.digits = {0x0F0F0F0F0F0F0F0F, tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
+          l.digits = {0x0F0F0F0F0F0F0F0Fu << 8 * (8 - sec),
+                      tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
           l.velocity_digits = vel > 0 ? tail_digits(vel) : 0;
           l.delimiters = d;
-          l.sec_shift = static_cast<std::uint8_t>(8 * (8 - sec));
           l.note_end = static_cast<std::uint8_t>(note_end);
           l.kind = vel > 0 ? 'P' : 'D';
           std::uint16_t &slot = t.slot[layout_slot(d)];
@@ -287,12 +290,6 @@ static inline __m128i digit_bytes(__m128i v) {
 
 static inline std::uint32_t load32(const char *p) {
   std::uint32_t x;
-  std::memcpy(&x, p, sizeof x);
-  return x;
-}
-
-static inline std::uint64_t load64(const char *p) {
-  std::uint64_t x;
   std::memcpy(&x, p, sizeof x);
   return x;
 }
@@ -339,7 +336,7 @@ static void scan_ahead() {
     if (lf >= limit || lf - p > 31) {
       break;
     }
-    // p[-1] is the line feed before the line, or the spare byte: text >= 0.
+    // p[-1] is the line feed before the line, or a spare byte: text >= 0.
     auto text = static_cast<int>(lf - p) - (lf[-1] == '\r');
     std::uint32_t inside = (1u << text) - 1;
     __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
@@ -362,11 +359,13 @@ static void scan_ahead() {
       break;
     }
     // The seconds in the low half, the milliseconds and the note in the
-    // high half; digits become pairs, then pairs of pairs, all at once.
+    // high half, loaded so that each ends where its field does (at worst 7
+    // bytes before p); digits become pairs, then pairs of pairs, all at once.
+    int s1 = __builtin_ctz(spaces);
     __m128i x = _mm_unpacklo_epi64(
-        _mm_cvtsi64_si128(static_cast<long long>(load64(p) << l.sec_shift)),
-        _mm_cvtsi64_si128(static_cast<long long>(load32(p + s2 - 4) |
-                                                 std::uint64_t{load32(p + l.note_end - 4)} << 32)));
+        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + s1 - 8)),
+        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(load32(p + s2 - 4))),
+                           _mm_cvtsi32_si128(static_cast<int>(load32(p + l.note_end - 4)))));
     x = _mm_and_si128(x, _mm_load_si128(reinterpret_cast<const __m128i *>(l.digits.data())));
     x = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(x, _mm_set1_epi16(10)), _mm_srli_epi16(x, 8)),
                       _mm_set1_epi16(0xFF));
