@@ -57,8 +57,6 @@ void reader_restart() {
 }
 
 // Moves the unfinished line to the front and reads the next block behind it.
-// Data stops at the first NUL or 0x1A, whichever comes first: nothing after
-// either can be part of a good line.
 static void refill(std::FILE *in) {
   std::size_t rest = len - pos;
   std::memmove(buf, buf + pos, rest);
@@ -67,19 +65,28 @@ static void refill(std::FILE *in) {
   if (got < read_block_size) {
     ended = std::ferror(in) ? input_end::read_error : input_end::end_of_file;
   }
-  char *fresh = buf + rest;
-  auto *nul = static_cast<char *>(std::memchr(fresh, '\0', got));
-  std::size_t scan = nul != nullptr ? static_cast<std::size_t>(nul - fresh) : got;
-  auto *mark = static_cast<char *>(std::memchr(fresh, eof_mark, scan));
-  if (mark != nullptr) {
-    got = static_cast<std::size_t>(mark - fresh);
-    ended = input_end::end_of_file;
-  } else if (nul != nullptr) {
-    got = scan;
-    ended = input_end::nul;
-  }
   len = rest + got;
   buf[len] = '\n';
+}
+
+// Data stops at the first NUL or 0x1A, whichever comes first: nothing after
+// either can be part of a good line. Plain lines hold neither, so the data
+// is searched only where other lines lie: this cuts it at the first of them
+// in [from, to) and says whether there was one.
+static bool cut_at_mark(const char *from, const char *to) {
+  auto n = static_cast<std::size_t>(to - from);
+  const auto *nul = static_cast<const char *>(std::memchr(from, '\0', n));
+  if (nul != nullptr) {
+    n = static_cast<std::size_t>(nul - from);
+  }
+  const auto *mark = static_cast<const char *>(std::memchr(from, eof_mark, n));
+  if (mark == nullptr && nul == nullptr) {
+    return false;
+  }
+  len = static_cast<std::size_t>((mark != nullptr ? mark : nul) - buf);
+  buf[len] = '\n';
+  ended = mark != nullptr ? input_end::end_of_file : input_end::nul;
+  return true;
 }
 
 // White space as the C locale's isspace has it, less the line feed, which
@@ -155,47 +162,37 @@ static inline event make_event(std::uint64_t sec, std::uint64_t ms, char chan, c
   return e;
 }
 
-// The fields of "%lu %lu %c %c %lu %lu", scanned as sscanf does. *end is
-// where the scan stopped: the line feed, or somewhere before it.
-static event scan_fields(const char *p, const char **end) {
+// The fields of "%lu %lu %c %c %lu %lu", scanned as sscanf does, from a
+// line that ends in its only line feed.
+static event scan_fields(const char *p) {
   event none{false, 0, 0, 0, 0};
   std::uint64_t sec = 0, ms = 0, key = 0, vel = 0;
   bool bad = false;
-  *end = p;
-  if ((p = scan_number(skip_blanks(p), &sec, &bad)) == nullptr) {
+  if ((p = scan_number(skip_blanks(p), &sec, &bad)) == nullptr ||
+      (p = scan_number(skip_blanks(p), &ms, &bad)) == nullptr) {
     return none;
   }
-  *end = p;
-  if ((p = scan_number(skip_blanks(p), &ms, &bad)) == nullptr) {
-    return none;
-  }
-  *end = p = skip_blanks(p);
+  p = skip_blanks(p);
   char chan = *p;
   if (chan == '\n') {
     return none;
   }
-  *end = p = skip_blanks(p + 1);
+  p = skip_blanks(p + 1);
   char kind = *p;
   if (kind == '\n') {
     return none;
   }
-  *end = ++p;
-  if ((p = scan_number(skip_blanks(p), &key, &bad)) == nullptr) {
+  if ((p = scan_number(skip_blanks(p + 1), &key, &bad)) == nullptr) {
     return none;
   }
-  *end = p;
   // The velocity may be left out after "D", and is then 0.
-  const char *after = scan_number(skip_blanks(p), &vel, &bad);
-  if (after != nullptr) {
-    *end = after;
-  }
-  return make_event(sec, ms, chan, kind, key, after != nullptr, vel, bad);
+  bool has_vel = scan_number(skip_blanks(p), &vel, &bad) != nullptr;
+  return make_event(sec, ms, chan, kind, key, has_vel, vel, bad);
 }
 
 bool scan_line(const char *line, std::uint32_t *time, std::uint8_t *status, std::uint8_t *note,
                std::uint8_t *velocity) {
-  const char *end = nullptr;
-  event e = scan_fields(line, &end);
+  event e = scan_fields(line);
   *time = e.time;
   *status = e.status;
   *note = e.note;
@@ -405,12 +402,11 @@ static void scan_ahead() {
 static int full_line(std::FILE *in, event *e) {
   for (;;) {
     const char *line = buf + pos;
-    const char *end = line;
-    *e = scan_fields(line, &end);
-    // The scan stops at the first line feed at the latest.
-    const char *lf = *end == '\n' ? end
-                                  : static_cast<const char *>(std::memchr(
-                                        end, '\n', static_cast<std::size_t>(buf + len + 1 - end)));
+    const auto *lf = static_cast<const char *>(
+        std::memchr(line, '\n', len + 1 - pos)); // at buf + len at the latest
+    if (cut_at_mark(line, lf)) {
+      continue;
+    }
     if (lf == buf + len) {
       // No line feed in the data: the line goes on in the next block, or
       // the input has ended, or the line is too long to be one.
@@ -429,6 +425,7 @@ static int full_line(std::FILE *in, event *e) {
     if (length > max_line) {
       return -2;
     }
+    *e = scan_fields(line);
     pos = static_cast<std::size_t>(lf + 1 - buf);
     return 0;
   }
