@@ -222,7 +222,6 @@ struct layout {
 
 static constexpr std::uint32_t layout_hash_multiplier = 0x36EC4561;
 static constexpr int layout_hash_bits = 12;
-static constexpr std::size_t layout_count = 6 * 4 * 4 * 5;
 
 static constexpr std::uint32_t layout_slot(std::uint32_t delimiters) {
   return (delimiters * layout_hash_multiplier) >> (32 - layout_hash_bits);
@@ -233,16 +232,12 @@ static constexpr std::uint32_t tail_digits(int n) {
   return 0x0F0F0F0Fu << 8 * (4 - n);
 }
 
-struct layout_tables {
-  // An index into layouts for each hash value; 0, the entry that matches
-  // nothing, where no layout hashes.
-  std::array<std::uint16_t, std::size_t{1} << layout_hash_bits> slot;
-  std::array<layout, 1 + layout_count> layouts;
-};
+// Each layout sits at its hash value; the other entries have no delimiters
+// and match no line.
+using layout_table = std::array<layout, std::size_t{1} << layout_hash_bits>;
 
-static constexpr layout_tables make_layout_tables() {
-  layout_tables t{};
-  std::size_t n = 1;
+static constexpr layout_table make_layouts() {
+  layout_table t{};
   for (int sec = 1; sec <= 6; ++sec) {
     for (int ms = 1; ms <= 4; ++ms) {
       for (int note = 1; note <= 4; ++note) {
@@ -253,18 +248,16 @@ static constexpr layout_tables make_layout_tables() {
           if (vel > 0) {
             d |= 1u << note_end;
           }
-          layout &l = t.layouts[n];
+          layout &l = t[layout_slot(d)];
+          if (l.delimiters != 0) {
+            throw "two layouts share a hash value";
+          }
           l.digits = {0x0F0F0F0F0F0F0F0Fu << 8 * (8 - sec),
                       tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
           l.velocity_digits = vel > 0 ? tail_digits(vel) : 0;
           l.delimiters = d;
           l.note_end = static_cast<std::uint8_t>(note_end);
           l.kind = vel > 0 ? 'P' : 'D';
-          std::uint16_t &slot = t.slot[layout_slot(d)];
-          if (slot != 0) {
-            throw "two layouts share a hash value";
-          }
-          slot = static_cast<std::uint16_t>(n++);
         }
       }
     }
@@ -272,7 +265,7 @@ static constexpr layout_tables make_layout_tables() {
   return t;
 }
 
-static constexpr layout_tables layouts = make_layout_tables();
+static constexpr layout_table layouts = make_layouts();
 
 static inline std::uint32_t mask32(__m128i lo, __m128i hi) {
   return static_cast<std::uint32_t>(_mm_movemask_epi8(lo)) |
@@ -341,7 +334,7 @@ static void scan_ahead() {
     std::uint32_t spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp));
     std::uint32_t digits = mask32(digit_bytes(lo), digit_bytes(hi));
     std::uint32_t delimiters = (spaces & inside) | (inside + 1);
-    const layout &l = layouts.layouts[layouts.slot[layout_slot(delimiters)]];
+    const layout &l = layouts[layout_slot(delimiters)];
     // Taken from the spaces rather than the layout, so that the line does
     // not wait for the table.
     int s2 = __builtin_ctz((spaces & (spaces - 1)) | 1u << 31);
@@ -402,8 +395,9 @@ static void scan_ahead() {
 static int full_line(std::FILE *in, event *e) {
   for (;;) {
     const char *line = buf + pos;
-    const auto *lf = static_cast<const char *>(
-        std::memchr(line, '\n', len + 1 - pos)); // at buf + len at the latest
+    // At buf + len at the latest.
+    const auto *lf =
+        pos == len ? buf + len : static_cast<const char *>(std::memchr(line, '\n', len + 1 - pos));
     if (cut_at_mark(line, lf)) {
       continue;
     }
