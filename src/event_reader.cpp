@@ -21,18 +21,16 @@ static constexpr char eof_mark = 0x1A;
 // Why no more data will come.
 enum class input_end { none, end_of_file, nul, read_error };
 
-// buf[pos, len) is read but not yet consumed. buf[len] is always a line feed,
-// so that a scan stops at the end of the data without testing for it. In
+// buf[pos, len) is read but not yet consumed. Once a block has been read,
+// buf[len] is a line feed, so that a scan stops at the end of the data
+// without testing for it; before that, the data is empty. In
 // front of the data there is room for an unfinished line carried over from
 // the last block, and spare bytes, never a carriage return, so that the
 // plain-line scan can read up to 8 bytes before a line. Behind it there is
 // room for that scan to read up to 64 bytes past where it stands.
 static constexpr std::size_t spare = 8;
 static constexpr std::size_t lookahead = 64;
-// The data starts out empty, with its line feed at buf[0].
-static char storage[spare + max_line + 2 + read_block_size + 1 + lookahead] = {
-    '\0', '\0', '\0', '\0', '\0', '\0', '\0', '\0', '\n'};
-static_assert(spare == 8);
+static char storage[spare + max_line + 2 + read_block_size + 1 + lookahead];
 static char *const buf = storage + spare;
 static std::size_t pos = 0;
 static std::size_t len = 0;
@@ -53,7 +51,6 @@ void reader_restart() {
   queue_head = queue_tail = 0;
   pos = len = 0;
   ended = input_end::none;
-  buf[0] = '\n';
 }
 
 // Moves the unfinished line to the front and reads the next block behind it.
