@@ -357,6 +357,7 @@ static void scan_ahead() {
     x = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(x, _mm_set1_epi16(10)), _mm_srli_epi16(x, 8)),
                       _mm_set1_epi16(0xFF));
     x = _mm_madd_epi16(x, _mm_set1_epi32(0x00010064));
+    // The seconds come out as their first and last four digits.
     auto sec = static_cast<std::uint64_t>(_mm_cvtsi128_si64(x));
     auto ms_note = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
     std::uint32_t time = static_cast<std::uint32_t>(sec) * 10000 * 1000 +
