@@ -3,7 +3,10 @@
 #include <array>
 #include <cstring>
 
-#if defined(__SSE2__)
+// The scan for plain lines needs SSE2 and 64-bit general registers; other
+// targets read every line with the byte-wise scan.
+#if defined(__SSE2__) && defined(__x86_64__)
+#define QEV2MID_PLAIN_SCAN 1
 #include <emmintrin.h>
 #endif
 
@@ -197,7 +200,7 @@ bool scan_line(const char *line, std::uint32_t *time, std::uint8_t *status, std:
   return e.valid;
 }
 
-#if defined(__SSE2__)
+#if defined(QEV2MID_PLAIN_SCAN)
 // Most lines are written by programs in one plain form: numbers without
 // sign of 1 to 6 digits for the seconds and 1 to 4 for the others, single
 // spaces, and at most a carriage return before the line feed. Six digits
