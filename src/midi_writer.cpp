@@ -149,6 +149,11 @@ int fix_header(std::FILE *out) {
     return -1;
   }
   rewind(out);
+  // A second guard behind the check when the output was opened: a file
+  // that did not go back to its start would get a second header.
+  if (lseek(fileno(out), 0, SEEK_CUR) != 0) {
+    return -1;
+  }
   hdr[37] = static_cast<std::uint8_t>(nbytes >> 24);
   hdr[38] = static_cast<std::uint8_t>(nbytes >> 16);
   hdr[39] = static_cast<std::uint8_t>(nbytes >> 8);

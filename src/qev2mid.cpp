@@ -1,14 +1,13 @@
 // qev2mid: converts a QEV event file into a Standard MIDI File beside it.
 #include "event_reader.h"
 #include "midi_writer.h"
+#include "output_file.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-#include <fcntl.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 // The extension of path: from its last "." to the end, or "" when there is no
 // "." or a directory or drive separator follows it. Never null.
@@ -34,42 +33,6 @@ static char *newext(const char *path, const char *ext) {
   return result;
 }
 
-enum class create_result { ok, failed, is_input };
-
-// Opens path for writing as fopen's "wb" would, but refuses to empty the file
-// that in is reading: a name ending in ".mid", a link or a file system that
-// ignores letter case can all lead back to the input.
-static create_result create_output(const char *path, std::FILE *in, std::FILE **out) {
-  struct stat in_st;
-  if (fstat(fileno(in), &in_st) != 0) {
-    return create_result::failed;
-  }
-  int fd = open(path, O_WRONLY | O_CREAT | O_CLOEXEC, 0666);
-  if (fd < 0) {
-    return create_result::failed;
-  }
-  struct stat out_st;
-  if (fstat(fd, &out_st) != 0) {
-    close(fd);
-    return create_result::failed;
-  }
-  if (out_st.st_dev == in_st.st_dev && out_st.st_ino == in_st.st_ino) {
-    close(fd);
-    return create_result::is_input;
-  }
-  // Devices and pipes have nothing to empty, as with fopen.
-  if (S_ISREG(out_st.st_mode) && ftruncate(fd, 0) != 0) {
-    close(fd);
-    return create_result::failed;
-  }
-  *out = fdopen(fd, "wb");
-  if (*out == nullptr) {
-    close(fd);
-    return create_result::failed;
-  }
-  return create_result::ok;
-}
-
 // Reading a directory as a file fails only at the first read, after the
 // output has been created; refuse it before anything is touched.
 static std::FILE *open_input(const char *path) {
@@ -86,10 +49,9 @@ static std::FILE *open_input(const char *path) {
 }
 
 // Ends a run whose output exists but is incomplete.
-[[noreturn]] static void fail(std::FILE *in, std::FILE *out, const char *outpath) {
+[[noreturn]] static void fail(std::FILE *in, std::FILE *out) {
   std::fclose(in);
-  std::fclose(out);
-  unlink(outpath);
+  discard_output(out);
   std::exit(1);
 }
 
@@ -101,6 +63,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "Usage: %s QEV-FILE\n", prog);
     std::exit(1);
   }
+  install_signal_handlers();
   const char *inpath = argv[1];
   std::FILE *in = open_input(inpath);
   if (in == nullptr) {
@@ -114,7 +77,7 @@ int main(int argc, char **argv) {
     std::exit(1);
   }
   std::FILE *out = nullptr;
-  switch (create_output(outpath, in, &out)) {
+  switch (open_output(outpath, fileno(in), &out)) {
   case create_result::ok:
     break;
   case create_result::is_input:
@@ -129,7 +92,7 @@ int main(int argc, char **argv) {
 
   if (write_header(out) != 0) {
     std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
-    fail(in, out, outpath);
+    fail(in, out);
   }
   std::uint32_t delta = 0;
   std::uint8_t status = 0, note = 0, velocity = 0;
@@ -137,22 +100,21 @@ int main(int argc, char **argv) {
   while ((rc = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
     if (write_cmd(out, delta, status, note, velocity) != 0) {
       std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
-      fail(in, out, outpath);
+      fail(in, out);
     }
   }
   if (rc != -1) {
     std::fprintf(stderr, "%s: Error reading %s\n", prog, inpath);
-    fail(in, out, outpath);
+    fail(in, out);
   }
   if (write_eot(out) != 0 || fix_header(out) != 0) {
     std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
-    fail(in, out, outpath);
+    fail(in, out);
   }
   std::fclose(in);
   // The last chance to hear of a lost write; success must not be claimed past it.
-  if (std::fclose(out) != 0) {
+  if (close_output(out) != 0) {
     std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
-    unlink(outpath);
     std::exit(1);
   }
   std::exit(0);

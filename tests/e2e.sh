@@ -3,7 +3,7 @@
 # directory and checks the exit status, standard error, standard output (which
 # must always be empty) and the files it leaves behind.
 #
-# usage: e2e.sh QEV2MID    (ARGC0 and FAIL_FCLOSE name the test helpers)
+# usage: e2e.sh QEV2MID    (ARGC0 and FAIL_OUTPUT name the test helpers)
 set -u
 bin=$(realpath "$1")
 root=$(mktemp -d)
@@ -27,9 +27,44 @@ start() {
 }
 
 # run [ARG...]: runs the program; its results land in status, err and out.
+# A run that should end but hangs fails after a minute rather than never.
 run() {
-  "$bin" "$@" >"$root/out" 2>"$root/err"
+  timeout 60 "$bin" "$@" >"$root/out" 2>"$root/err"
   status=$?
+}
+
+# failing STEP ARG: runs the program with the preload that makes STEP fail.
+failing() {
+  QEV2MID_FAIL=$1 LD_PRELOAD=$FAIL_OUTPUT ASAN_OPTIONS=verify_asan_link_order=0 \
+    "$bin" "$2" >"$root/out" 2>"$root/err"
+  status=$?
+}
+
+# wait_until CMD...: polls for a state another process reaches, for at most 20 s.
+wait_until() {
+  local i
+  for i in $(seq 200); do
+    "$@" && return 0
+    sleep 0.1
+  done
+  bad "never: $*"
+  return 1
+}
+has_size() { [ "$(stat -c %s "$1" 2>/dev/null)" = "$2" ]; }
+waits_for_lock() { grep -q -- "-> FLOCK *ADVISORY *WRITE $1 " /proc/locks; }
+
+# feed NAME [ENV-ARG...]: starts the program in the background on NAME.qev, a
+# FIFO, and holds it mid-run: its header is written and it waits for lines
+# that the case writes to descriptor 3. Sets pid.
+feed() {
+  local qev=$1.qev
+  shift
+  mkfifo "$qev"
+  env "$@" "$bin" "$qev" >"$root/out" 2>"$root/err" &
+  pid=$!
+  exec 3>"$qev"
+  printf '0 0 a P 60 100\n' >&3
+  wait_until has_size "${qev%.qev}.mid" 41
 }
 
 # expect STATUS [STDERR]: the last run's status and standard error.
@@ -138,12 +173,12 @@ expect 1 "$bin: Error reading o.qev"
 gone o.mid
 
 # Write errors remove the output too. A file-size limit makes the disk fail
-# where it is wanted; SIGXFSZ is ignored so that the write reports EFBIG.
+# where it is wanted; the program itself ignores SIGXFSZ.
 limited() {
   local kib=$1
   shift
   # Standard error goes through a pipe: the limit would stop a file too.
-  (trap '' XFSZ; ulimit -f "$kib"; exec "$bin" "$@" 2>&1 >"$root/out") | cat >"$root/err"
+  (ulimit -f "$kib"; exec "$bin" "$@" 2>&1 >"$root/out") | cat >"$root/err"
   status=${PIPESTATUS[0]}
 }
 start header-fails
@@ -166,10 +201,123 @@ expect 1 "$bin: Error writing f.mid"
 gone f.mid
 start close-fails
 printf '0 0 a P 60 100\n' >c.qev
-LD_PRELOAD=$FAIL_FCLOSE ASAN_OPTIONS=verify_asan_link_order=0 "$bin" c.qev >"$root/out" 2>"$root/err"
-status=$?
+failing fclose c.qev
 expect 1 "$bin: Error writing c.mid"
 gone c.mid
+start symlink-target-emptied
+printf '0 0 a P 60 100' >bad.qev && mkdir keep && printf 'old' >keep/real.mid
+ln -s keep/real.mid bad.mid
+run bad.qev
+expect 1 "$bin: Error reading bad.qev"
+gone bad.mid
+bytes keep/real.mid ""
+start stderr-reader-gone
+printf '0 0 a P 60 100' >n.qev
+exec 4> >(:)
+wait $!
+"$bin" n.qev 2>&4 >"$root/out"
+status=$?
+exec 4>&-
+: >"$root/err"
+expect 1
+gone n.mid
+
+# Outputs that cannot be rewound are refused and left as they stand; seekable
+# devices are written.
+start fifo-output
+printf '0 0 a P 60 100\n' >s.qev && mkfifo s.mid
+run s.qev
+expect 1 "$bin: Error creating s.mid"
+[ -p s.mid ] || bad "the FIFO s.mid is gone"
+start fifo-output-with-reader
+printf '0 0 a P 60 100\n' >s.qev && mkfifo s.mid
+cat s.mid >got &
+reader=$!
+run s.qev
+expect 1 "$bin: Error creating s.mid"
+kill "$reader"
+[ -s got ] && bad "the FIFO's reader got $(od -An -tx1 got)"
+start pipe-output
+printf '0 0 a P 60 100\n' >s.qev && ln -s /dev/stdout s.mid
+timeout 60 "$bin" s.qev 2>"$root/err" | cat >"$root/out"
+status=${PIPESTATUS[0]}
+expect 1 "$bin: Error creating s.mid"
+[ -L s.mid ] || bad "the link s.mid is gone"
+start device-output
+printf '0 0 a P 60 100\n' >s.qev && ln -s /dev/null s.mid
+run s.qev
+expect 0
+[ -L s.mid ] || bad "the link s.mid is gone"
+start device-output-failed-run
+printf '0 0 a P 60 100' >s.qev && ln -s /dev/null s.mid
+run s.qev
+expect 1 "$bin: Error reading s.qev"
+[ -L s.mid ] || bad "the link s.mid is gone"
+
+# Nothing is emptied before the run is sure to write, and a file it made
+# goes again.
+start stream-fails-keeps-old
+printf '0 0 a P 60 100\n' >s.qev && printf 'old' >s.mid
+failing fdopen s.qev
+expect 1 "$bin: Error creating s.mid"
+bytes s.mid 6f6c64
+start stream-fails-new
+printf '0 0 a P 60 100\n' >s.qev
+failing fdopen s.qev
+expect 1 "$bin: Error creating s.mid"
+gone s.mid
+
+# Two runs on one output: the second waits for the first, untouched, then
+# writes its own file, or removes it when it fails.
+while IFS='|' read -r case second final; do
+  start "$case"
+  printf "$second" >song.txt
+  feed song
+  "$bin" song.txt >"$root/out2" 2>"$root/err2" 3>&- &
+  second_pid=$!
+  wait_until waits_for_lock "$second_pid"
+  bytes song.mid "${head37}00000000"
+  printf '1 0 a D 60\n' >&3
+  exec 3>&-
+  wait "$pid"
+  status=$?
+  expect 0
+  wait "$second_pid"
+  status=$?
+  mv "$root/err2" "$root/err"
+  if [ -n "$final" ]; then
+    expect 0
+    bytes song.mid "${head37}$final"
+  else
+    expect 1 "$bin: Error reading song.txt"
+    gone song.mid
+  fi
+done <<'TABLE'
+two-runs-second-wins|0 0 b P 61 100\n|0000000800913d6400ff2f00
+two-runs-second-fails|0 0 b P 61 100|
+TABLE
+
+# An interrupt removes the output, and the run dies by that signal. A signal
+# ignored from the start stays ignored.
+for sig in INT TERM HUP; do
+  start "signal-$sig"
+  feed s --default-signal="$sig"
+  kill -"$sig" "$pid"
+  wait "$pid"
+  status=$?
+  exec 3>&-
+  expect $((128 + $(kill -l "$sig")))
+  gone s.mid
+done
+start signal-ignored
+feed s --ignore-signal=INT
+kill -INT "$pid"
+printf '1 0 a D 60\n' >&3
+exec 3>&-
+wait "$pid"
+status=$?
+expect 0
+bytes s.mid "${head37}0000000d00903c648768803c00$eot"
 
 # The input is never the output.
 start input-named-mid
