@@ -1,8 +1,11 @@
-// Event input: reads a QEV event file and returns its events one at a time.
+// Event input: reads a QEV event file and returns its accepted events one at
+// a time, each with its delta from the last.
 #ifndef QEV2MID_EVENT_READER_H
 #define QEV2MID_EVENT_READER_H
 
-#include <cstddef>
+#include "event_fields.h"
+#include "text_input.h"
+
 #include <cstdint>
 #include <cstdio>
 
@@ -15,14 +18,6 @@ extern std::uint32_t curtime;
 // Once it has returned something other than 0 it must not be called again.
 int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::uint8_t *note,
               std::uint8_t *velocity);
-
-// Turns one line, which ends in its only line feed, into an event with its
-// absolute time. Returns false when the line is not a valid event.
-bool scan_line(const char *line, std::uint32_t *time, std::uint8_t *status, std::uint8_t *note,
-               std::uint8_t *velocity);
-
-// parse_cmd reads the stream in blocks of this size.
-inline constexpr std::size_t read_block_size = 128 * 1024;
 
 // Forgets curtime and any buffered input, to read another stream from its
 // start. The program reads one stream per process and never needs it.

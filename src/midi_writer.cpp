@@ -2,7 +2,9 @@
 
 #include <unistd.h>
 
-std::array<std::uint8_t, 41> hdr = {
+// The header block as it starts, written out byte by byte as it lands in the
+// file; the assertions tie it to the timing it claims.
+static constexpr std::array<std::uint8_t, 41> hdr_template = {
     'M',  'T',  'h',  'd',  0x00, 0x00, 0x00, 0x06, // header chunk, 6 bytes
     0x00, 0x01, 0x00, 0x02, 0x01, 0xF4,             // format 1, two tracks, 500 ticks per beat
     'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x0B, // tempo track, 11 bytes
@@ -10,11 +12,16 @@ std::array<std::uint8_t, 41> hdr = {
     0x00, 0xFF, 0x2F, 0x00,                         // end of the tempo track
     'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x00, // event track, length patched at the end
 };
+static_assert(hdr_template[12] == ticks_per_quarter >> 8 &&
+              hdr_template[13] == (ticks_per_quarter & 0xFF));
+static_assert(hdr_template[26] == tempo_us_per_quarter >> 16 &&
+              hdr_template[27] == ((tempo_us_per_quarter >> 8) & 0xFF) &&
+              hdr_template[28] == (tempo_us_per_quarter & 0xFF));
+static_assert(tempo_us_per_quarter / ticks_per_quarter == 1000, "a tick must be a millisecond");
+
+std::array<std::uint8_t, 41> hdr = hdr_template;
 
 std::uint32_t nbytes = 0;
-
-// The largest delta a variable-length quantity of four bytes can carry.
-static constexpr std::uint32_t max_delta = 0x0FFFFFFF;
 
 // An empty text meta event: it carries max_delta of a longer gap, so that no
 // event is dropped and every event keeps its exact time.
@@ -47,7 +54,7 @@ int flush_track(std::FILE *out) {
 
 void writer_restart() {
   nbytes = 0;
-  hdr[37] = hdr[38] = hdr[39] = hdr[40] = 0;
+  hdr = hdr_template;
   pending_len = 0;
   write_failed = false;
 }

@@ -7,6 +7,15 @@
 #include <cstdint>
 #include <cstdio>
 
+// One tick is one millisecond, so that a gap in milliseconds is written
+// unchanged as a delta.
+inline constexpr std::uint16_t ticks_per_quarter = 500;
+inline constexpr std::uint32_t tempo_us_per_quarter = 500000;
+
+// The largest delta a variable-length quantity of four bytes can carry; a
+// longer gap is bridged with empty meta events that carry this much each.
+inline constexpr std::uint32_t max_delta = 0x0FFFFFFF;
+
 // Everything ahead of the event track's data. Only the event track's length
 // (offsets 37 to 40) changes, when the file is finished.
 extern std::array<std::uint8_t, 41> hdr;

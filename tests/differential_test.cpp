@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstring>
 #include <random>
 #include <string>
 #include <vector>
@@ -104,8 +105,39 @@ std::string free_line(Rng &rng) {
   return line;
 }
 
+// The text input's lines, their numbers, and why and where the input ends.
+void expect_same_lines(const std::string &bytes, const std::string &what) {
+  std::FILE *ours = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
+  std::FILE *theirs = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
+  ASSERT_TRUE(ours != nullptr && theirs != nullptr);
+  input_restart();
+  std::vector<std::string> lines;
+  const char *line = nullptr;
+  int end = 0;
+  while ((end = next_line(ours, &line)) == 0) {
+    std::string text(line, std::strchr(line, '\n') + 1);
+    if (text.size() > 1 && text[text.size() - 2] == '\r') {
+      text.erase(text.size() - 2, 1);
+    }
+    lines.push_back(text);
+    ASSERT_EQ(input_line, lines.size()) << what;
+  }
+  ReferenceLines want = reference_lines(theirs);
+  EXPECT_EQ(lines, want.lines) << what;
+  EXPECT_EQ(end, want.end) << what;
+  EXPECT_EQ(mark_line, want.mark_line) << what;
+  if (end == -2) {
+    EXPECT_EQ(input_error, want.fault) << what;
+    EXPECT_EQ(input_error_column, want.column) << what;
+    EXPECT_EQ(input_line, lines.size() + 1) << what;
+  }
+  std::fclose(ours);
+  std::fclose(theirs);
+}
+
 // Where the reader is fed one stream, compare it with the reference.
 void expect_same_reading(const std::string &bytes, const std::string &what) {
+  expect_same_lines(bytes, what);
   std::FILE *ours = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
   std::FILE *theirs = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
   ASSERT_TRUE(ours != nullptr && theirs != nullptr);
@@ -133,11 +165,15 @@ TEST(Differential, FieldScanMatchesSscanf) {
     std::string line = body + "\n";
     ReferenceScan want = reference_scan(line.c_str());
     ASSERT_TRUE(want.same_as_plain_format) << line;
-    std::uint32_t time = 0;
-    std::uint8_t status = 0, note = 0, velocity = 0;
-    bool valid = scan_line(line.c_str(), &time, &status, &note, &velocity);
-    bool same = valid == want.valid && (!valid || (time == want.time && status == want.status &&
-                                                   note == want.note && velocity == want.velocity));
+    timed_event e{}, explained{};
+    field_problem why{};
+    bool valid = scan_line(line.c_str(), &e);
+    // The explaining scan must take exactly the same lines.
+    bool same = valid == want.valid && explain_line(line.c_str(), &explained, &why) == valid &&
+                (!valid || (e.time == want.time && e.status == want.status && e.note == want.note &&
+                            e.velocity == want.velocity && explained.time == e.time &&
+                            explained.status == e.status && explained.note == e.note &&
+                            explained.velocity == e.velocity));
     if (!same) {
       ++mismatches;
       ADD_FAILURE() << "scan_line differs on [" << body << "]";

@@ -84,6 +84,42 @@ ReferenceScan reference_scan(const char *line) {
   return r;
 }
 
+ReferenceLines reference_lines(std::FILE *in) {
+  ReferenceLines r{{}, -1, input_fault::none, 0, 0};
+  char line[1000];
+  for (;;) {
+    int len = read_line(in, line, sizeof line);
+    int next = std::getc(in);
+    bool at_mark = next == 0x1A;
+    std::ungetc(next, in);
+    if (len == 0) {
+      r.mark_line = at_mark ? r.lines.size() + 1 : 0;
+      return r;
+    }
+    r.end = -2;
+    auto n = static_cast<std::size_t>(len);
+    if (len < 0) {
+      r.fault = input_fault::read_failed;
+    } else if (std::strlen(line) != n) {
+      r.fault = input_fault::nul;
+      r.column = std::strlen(line) + 1;
+    } else if (line[n - 1] == '\n') {
+      r.end = -1;
+      r.lines.emplace_back(line, n);
+      continue;
+    } else if (n == sizeof line - 1) {
+      r.fault = input_fault::too_long;
+    } else if (at_mark) {
+      r.fault = input_fault::mark_in_line;
+      r.column = n + 1;
+      r.mark_line = r.lines.size() + 1;
+    } else {
+      r.fault = input_fault::no_line_feed;
+    }
+    return r;
+  }
+}
+
 std::vector<Event> reference_read(std::FILE *in, int *end) {
   std::vector<Event> events;
   std::uint32_t now = 0;

@@ -1,0 +1,194 @@
+// The plain-line scan: SSE2 masks, a table of the 480 plain line layouts and
+// vector digit conversion. See plain_scan.h for its contract.
+#include "plain_scan.h"
+
+#if defined(QEV2MID_PLAIN_SCAN)
+#include <array>
+#include <cstring>
+
+#include <emmintrin.h>
+
+// Most lines are written by programs in one plain form: numbers without
+// sign of 1 to 6 digits for the seconds and 1 to 4 for the others, single
+// spaces, and at most a carriage return before the line feed. Six digits
+// of seconds keep every time within 32 bits. There are 480 ways to lay such
+// a line out, and the places of its spaces and of the end of its text tell
+// them apart. Each layout is looked up from those places by a hash that has
+// no collisions among them; the table says where the fields end and holds
+// masks that keep just their digits.
+struct layout {
+  // The seconds in the eight bytes that end where they end, then the
+  // milliseconds and the note side by side, each in the four bytes that
+  // end where the field ends.
+  alignas(16) std::array<std::uint64_t, 2> digits;
+  std::uint32_t velocity_digits; // likewise; 0 when there is no velocity
+  std::uint32_t delimiters;      // a bit for each space and one for the end of the text
+  std::uint8_t note_end;
+  char kind; // the kind besides "D" that the line may have: "P" needs a velocity
+};
+
+static constexpr std::uint32_t layout_hash_multiplier = 0x36EC4561;
+static constexpr int layout_hash_bits = 12;
+
+static constexpr std::uint32_t layout_slot(std::uint32_t delimiters) {
+  return (delimiters * layout_hash_multiplier) >> (32 - layout_hash_bits);
+}
+
+// The digits of the last n (1 to 4) bytes of a four-byte word.
+static constexpr std::uint32_t tail_digits(int n) {
+  return 0x0F0F0F0Fu << 8 * (4 - n);
+}
+
+// Each layout sits at its hash value; the other entries have no delimiters
+// and match no line.
+using layout_table = std::array<layout, std::size_t{1} << layout_hash_bits>;
+
+static constexpr layout_table make_layouts() {
+  layout_table t{};
+  for (int sec = 1; sec <= 6; ++sec) {
+    for (int ms = 1; ms <= 4; ++ms) {
+      for (int note = 1; note <= 4; ++note) {
+        for (int vel = 0; vel <= 4; ++vel) {
+          int s2 = sec + 1 + ms, note_end = s2 + 5 + note;
+          int text = vel > 0 ? note_end + 1 + vel : note_end;
+          std::uint32_t d = 1u << sec | 1u << s2 | 1u << (s2 + 2) | 1u << (s2 + 4) | 1u << text;
+          if (vel > 0) {
+            d |= 1u << note_end;
+          }
+          layout &l = t[layout_slot(d)];
+          if (l.delimiters != 0) {
+            throw "two layouts share a hash value";
+          }
+          l.digits = {0x0F0F0F0F0F0F0F0Fu << 8 * (8 - sec),
+                      tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
+          l.velocity_digits = vel > 0 ? tail_digits(vel) : 0;
+          l.delimiters = d;
+          l.note_end = static_cast<std::uint8_t>(note_end);
+          l.kind = vel > 0 ? 'P' : 'D';
+        }
+      }
+    }
+  }
+  return t;
+}
+
+static constexpr layout_table layouts = make_layouts();
+
+static inline std::uint32_t mask32(__m128i lo, __m128i hi) {
+  return static_cast<std::uint32_t>(_mm_movemask_epi8(lo)) |
+         static_cast<std::uint32_t>(_mm_movemask_epi8(hi)) << 16;
+}
+
+// Bytes '0' to '9' become -128 to -119 when shifted by 0x50, the only values
+// below -118 as signed bytes.
+static inline __m128i digit_bytes(__m128i v) {
+  return _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(0x50)), _mm_set1_epi8(-118));
+}
+
+static inline std::uint32_t load32(const char *p) {
+  std::uint32_t x;
+  std::memcpy(&x, p, sizeof x);
+  return x;
+}
+
+// The line feeds among the 64 bytes at p, a bit for each.
+static inline std::uint64_t line_feeds(const char *p) {
+  const __m128i nl = _mm_set1_epi8('\n');
+  std::uint64_t bits = 0;
+  for (int i = 0; i < 4; ++i) {
+    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
+    bits |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nl)))}
+            << 16 * i;
+  }
+  return bits;
+}
+
+// Lines are taken many in a row, from masks of 32 bytes at a time with no
+// loop over their bytes.
+std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last, timed_event *out,
+                       std::size_t room) {
+  const __m128i sp = _mm_set1_epi8(' ');
+  const char *p = *start;
+  // Line feeds are found 64 bytes at a time ahead of the lines, so that no
+  // line waits for the one before it to be taken apart.
+  const char *chunk = p;
+  std::uint64_t feeds = line_feeds(chunk);
+  std::size_t n = 0;
+  while (n < room) {
+    if (feeds == 0) {
+      chunk += 64;
+      feeds = line_feeds(chunk);
+      // A line of 64 bytes or more is not plain.
+      if (feeds == 0) {
+        break;
+      }
+    }
+    const char *lf = chunk + __builtin_ctzll(feeds);
+    feeds &= feeds - 1;
+    // The line feed at limit only marks the end of the data.
+    if (lf >= limit || lf - p > 31) {
+      break;
+    }
+    // p[-1] is the line feed before the line, or a spare byte: text >= 0.
+    auto text = static_cast<int>(lf - p) - (lf[-1] == '\r');
+    std::uint32_t inside = (1u << text) - 1;
+    __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
+    __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
+    std::uint32_t spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp));
+    std::uint32_t digits = mask32(digit_bytes(lo), digit_bytes(hi));
+    std::uint32_t delimiters = (spaces & inside) | (inside + 1);
+    const layout &l = layouts[layout_slot(delimiters)];
+    // Taken from the spaces rather than the layout, so that the line does
+    // not wait for the table.
+    int s2 = __builtin_ctz((spaces & (spaces - 1)) | 1u << 31);
+    char chan = p[s2 + 1], kind = p[s2 + 3];
+    // One test of all the conditions rather than a branch for each: the
+    // spaces where the layout has them, digits everywhere else but at the
+    // channel and the kind, and those two valid.
+    bool plain = (l.delimiters == delimiters) &
+                 (((digits | spaces | 0xAu << s2) & inside) == inside) &
+                 (static_cast<unsigned char>(chan - 'a') < 16) & ((kind == 'D') | (kind == l.kind));
+    if (!plain) {
+      break;
+    }
+    // The seconds in the low half, the milliseconds and the note in the
+    // high half, loaded so that each ends where its field does (at worst 7
+    // bytes before p); digits become pairs, then pairs of pairs, all at once.
+    int s1 = __builtin_ctz(spaces);
+    __m128i x = _mm_unpacklo_epi64(
+        _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + s1 - 8)),
+        _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(load32(p + s2 - 4))),
+                           _mm_cvtsi32_si128(static_cast<int>(load32(p + l.note_end - 4)))));
+    x = _mm_and_si128(x, _mm_load_si128(reinterpret_cast<const __m128i *>(l.digits.data())));
+    x = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(x, _mm_set1_epi16(10)), _mm_srli_epi16(x, 8)),
+                      _mm_set1_epi16(0xFF));
+    x = _mm_madd_epi16(x, _mm_set1_epi32(0x00010064));
+    // The seconds come out as their first and last four digits.
+    auto sec = static_cast<std::uint64_t>(_mm_cvtsi128_si64(x));
+    auto ms_note = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
+    std::uint32_t time = static_cast<std::uint32_t>(sec) * 10000 * 1000 +
+                         static_cast<std::uint32_t>(sec >> 32) * 1000 +
+                         static_cast<std::uint32_t>(ms_note);
+    auto key = static_cast<std::uint32_t>(ms_note >> 32);
+    std::uint32_t v = load32(p + text - 4) & l.velocity_digits;
+    v = (v * 10 + (v >> 8)) & 0x00FF00FF;
+    v = (v * 100 + (v >> 16)) & 0xFFFF;
+    // The field rules' bounds, kept free of branches here: data bytes below
+    // 128, then no going back.
+    bool accept = ((key | v) < 128) & (time >= last);
+    // "P" has the bit 0x10 that "D" lacks, which is what tells a note on
+    // from a note off.
+    out[n] = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
+              static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(v)};
+    last = accept ? time : last;
+    n += accept;
+    p = lf + 1;
+  }
+  *start = p;
+  return n;
+}
+#else
+std::size_t scan_plain(const char **, const char *, std::uint32_t, timed_event *, std::size_t) {
+  return 0;
+}
+#endif
