@@ -5,6 +5,7 @@
 // large blocks and leaves each line where it lies.
 #include "text_input.h"
 
+#include <cerrno>
 #include <cstring>
 
 static constexpr char eof_mark = 0x1A;
@@ -40,9 +41,20 @@ static void refill(std::FILE *in) {
   std::size_t rest = input_len - input_pos;
   std::memmove(input_buf, input_buf + input_pos, rest);
   input_pos = 0;
-  std::size_t got = std::fread(input_buf + rest, 1, read_block_size, in);
-  if (got < read_block_size) {
+  std::size_t got = 0;
+  while (got < read_block_size) {
+    got += std::fread(input_buf + rest + got, 1, read_block_size - got, in);
+    if (got == read_block_size) {
+      break;
+    }
+    // A read cut short by a signal that the run outlives is no failure;
+    // emulators deliver even ignored signals that way.
+    if (std::ferror(in) && errno == EINTR) {
+      std::clearerr(in);
+      continue;
+    }
     ended = std::ferror(in) ? data_end::read_error : data_end::end_of_file;
+    break;
   }
   input_len = rest + got;
   input_buf[input_len] = '\n';
