@@ -135,6 +135,11 @@ const Case cases[] = {
      -1},
 };
 
+// A row prints as its name, not as the bytes of the struct.
+void PrintTo(const Case &c, std::ostream *os) {
+  *os << c.name;
+}
+
 class ReaderTest : public testing::TestWithParam<Case> {};
 
 TEST_P(ReaderTest, ReadsEvents) {

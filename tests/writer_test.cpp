@@ -48,6 +48,10 @@ struct VarLen {
   Bytes bytes;
 };
 
+void PrintTo(const VarLen &v, std::ostream *os) {
+  *os << v.value;
+}
+
 class VarLenTest : public testing::TestWithParam<VarLen> {};
 
 TEST_P(VarLenTest, Encodes) {
@@ -121,6 +125,10 @@ const FileCase file_cases[] = {
              {0x0F, 0x9F, 0x7F, 0x7F},
              eot})},
 };
+
+void PrintTo(const FileCase &c, std::ostream *os) {
+  *os << c.name;
+}
 
 class FileTest : public testing::TestWithParam<FileCase> {};
 
