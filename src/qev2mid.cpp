@@ -7,8 +7,6 @@
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/stat.h>
-
 // The extension of path: from its last "." to the end, or "" when there is no
 // "." or a directory or drive separator follows it. Never null.
 static const char *getext(const char *path) {
@@ -31,21 +29,6 @@ static char *newext(const char *path, const char *ext) {
   std::memcpy(result, path, stem);
   std::memcpy(result + stem, ext, extlen + 1);
   return result;
-}
-
-// Reading a directory as a file fails only at the first read, after the
-// output has been created; refuse it before anything is touched.
-static std::FILE *open_input(const char *path) {
-  std::FILE *in = std::fopen(path, "r");
-  if (in == nullptr) {
-    return nullptr;
-  }
-  struct stat st;
-  if (fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
-    std::fclose(in);
-    return nullptr;
-  }
-  return in;
 }
 
 // Ends a run whose output exists but is incomplete.

@@ -8,6 +8,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include <sys/stat.h>
+
 static constexpr char eof_mark = 0x1A;
 
 // Why no more data will come.
@@ -19,19 +21,23 @@ static char storage[input_spare + max_line + 2 + read_block_size + 1 + input_loo
 char *const input_buf = storage + input_spare;
 std::size_t input_pos = 0;
 std::size_t input_len = 0;
+// Where the data read so far ends, even once it was cut at a NUL or a 0x1A.
+static std::size_t read_len = 0;
 static data_end ended = data_end::none;
 
 input_fault input_error = input_fault::none;
 std::size_t input_error_column = 0;
+int input_errno = 0;
 std::uint64_t input_line = 0;
 std::uint64_t mark_line = 0;
 std::size_t mark_column = 0;
 
 void input_restart() {
-  input_pos = input_len = 0;
+  input_pos = input_len = read_len = 0;
   ended = data_end::none;
   input_error = input_fault::none;
   input_error_column = 0;
+  input_errno = 0;
   input_line = mark_line = 0;
   mark_column = 0;
 }
@@ -54,9 +60,10 @@ static void refill(std::FILE *in) {
       continue;
     }
     ended = std::ferror(in) ? data_end::read_error : data_end::end_of_file;
+    input_errno = errno;
     break;
   }
-  input_len = rest + got;
+  input_len = read_len = rest + got;
   input_buf[input_len] = '\n';
 }
 
@@ -149,4 +156,36 @@ int next_line(std::FILE *in, const char **line) {
     input_pos = static_cast<std::size_t>(lf + 1 - input_buf);
     return 0;
   }
+}
+
+std::uint64_t bytes_after_mark(std::FILE *in, bool *padding_only) {
+  std::uint64_t n = 0;
+  bool padding = true;
+  const char *p = input_buf + input_len + 1;
+  std::size_t len = read_len > input_len ? read_len - input_len - 1 : 0;
+  for (;;) {
+    n += len;
+    for (std::size_t i = 0; i < len; ++i) {
+      padding &= p[i] == eof_mark || p[i] == '\r' || p[i] == '\n';
+    }
+    p = input_buf;
+    if ((len = std::fread(input_buf, 1, read_block_size, in)) == 0) {
+      break;
+    }
+  }
+  *padding_only = padding;
+  return n;
+}
+
+std::FILE *open_input(const char *path) {
+  std::FILE *in = std::fopen(path, "rb");
+  if (in == nullptr) {
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(in);
+    return nullptr;
+  }
+  return in;
 }

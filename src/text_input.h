@@ -25,9 +25,11 @@ enum class input_fault {
 };
 
 // The fault that made next_line return -2, and the column (from 1, a CR
-// before the line feed not counted) of the NUL or the 0x1A.
+// before the line feed not counted) of the NUL or the 0x1A. For a failed
+// read, input_errno holds the system's reason.
 extern input_fault input_error;
 extern std::size_t input_error_column;
+extern int input_errno;
 
 // The number of the line that next_line returned last or found at fault,
 // counting line feeds as an editor does. Lines taken straight from the
@@ -55,6 +57,16 @@ extern std::size_t input_len;
 // stream as needed, but never more than a line's first 999 bytes to find
 // its end. Must not be called again after it returned something other than 0.
 int next_line(std::FILE *in, const char **line);
+
+// After next_line returned -1 at a 0x1A: the number of bytes after it, read
+// to the end of the stream, and whether they are all 0x1A, CR or LF, the
+// padding old programs left behind.
+std::uint64_t bytes_after_mark(std::FILE *in, bool *padding_only);
+
+// Opens path for reading, as bytes: the text-mode rules are applied here, the
+// same on every system. Null when it cannot be opened or is a directory,
+// whose reading would fail only later.
+std::FILE *open_input(const char *path);
 
 // Forgets everything read, to read another stream from its start.
 void input_restart();
