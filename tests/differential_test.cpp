@@ -1,5 +1,6 @@
 // The reader against its plain reference: the platform's sscanf for the
 // field scan, and a byte-by-byte text-mode reader for the lines.
+#include "check_pass.h"
 #include "event_reader.h"
 #include "reference.h"
 
@@ -135,6 +136,31 @@ void expect_same_lines(const std::string &bytes, const std::string &what) {
   std::fclose(theirs);
 }
 
+void collect_accepted(const check_record &r, void *events) {
+  if (r.kind == check_kind::accepted) {
+    static_cast<std::vector<timed_event> *>(events)->push_back(r.event);
+  }
+}
+
+// qevcheck's pass must accept exactly the events that parse_cmd returns, in
+// order, and stop where it stops.
+void expect_same_check(const std::string &bytes, const std::vector<Event> &events, int end,
+                       const std::string &what) {
+  std::FILE *f = fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
+  ASSERT_TRUE(f != nullptr);
+  std::vector<timed_event> accepted;
+  int rc = check_stream(f, collect_accepted, &accepted);
+  std::fclose(f);
+  std::vector<Event> as_deltas;
+  std::uint32_t now = 0;
+  for (const timed_event &e : accepted) {
+    as_deltas.push_back({e.time - now, e.status, e.note, e.velocity});
+    now = e.time;
+  }
+  EXPECT_EQ(as_deltas, events) << what;
+  EXPECT_EQ(rc == -2, end == -2) << what;
+}
+
 // Where the reader is fed one stream, compare it with the reference.
 void expect_same_reading(const std::string &bytes, const std::string &what) {
   expect_same_lines(bytes, what);
@@ -153,6 +179,7 @@ void expect_same_reading(const std::string &bytes, const std::string &what) {
   std::vector<Event> want = reference_read(theirs, &want_end);
   EXPECT_EQ(events, want) << what;
   EXPECT_EQ(end, want_end) << what;
+  expect_same_check(bytes, events, end, what);
   std::fclose(ours);
   std::fclose(theirs);
 }

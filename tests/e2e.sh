@@ -3,7 +3,7 @@
 # directory and checks the exit status, standard error, standard output (which
 # must always be empty) and the files it leaves behind.
 #
-# usage: e2e.sh QEV2MID    (ARGC0 and FAIL_OUTPUT name the test helpers;
+# usage: e2e.sh QEV2MID    (QEVCHECK names the checker, ARGC0 and FAIL_OUTPUT the test helpers;
 # RUNNER, when set, is the emulator command that starts a program built for
 # another machine)
 set -u
@@ -373,6 +373,82 @@ c:song|c:song.mid
 d.e:song|d.e:song.mid
 SONG.TXT|SONG.mid
 TABLE
+
+# qevcheck: one finding per line, on standard output, with exit status 1
+# when qev2mid still converts the file and 2 when it cannot.
+check() {
+  timeout 60 "${runner[@]}" "$QEVCHECK" "$@" >"$root/out" 2>"$root/err"
+  status=$?
+}
+# says STATUS TEXT: the last check's status, its output (printf escapes
+# allowed), and nothing on standard error.
+says() {
+  local want
+  want=$(printf "$2")
+  [ "$status" = "$1" ] || bad "exit status $status, expected $1"
+  [ "$(cat "$root/out")" = "$want" ] || bad "stdout: $(cat "$root/out")"
+  [ -s "$root/err" ] && bad "stderr: $(cat "$root/err")"
+  passed=$((passed + 1))
+}
+row=0
+while IFS='|' read -r input want_status want; do
+  row=$((row + 1))
+  start "check-$row"
+  # The argument fills a %0Nd in the input: a line of N zeros.
+  printf "$input" 0 >c.qev
+  check c.qev
+  says "$want_status" "$want"
+done <<'TABLE'
+0 0 a P 60 100\n1 0 a D 60\n|0|
+comment\n12 bars of intro\n|1|c.qev:2: skipped: no milliseconds after the seconds
+0 0\n|1|c.qev:1: skipped: no channel letter after the milliseconds
+0 0 a\n|1|c.qev:1: skipped: no kind letter after the channel letter
+0 0 a P x\n|1|c.qev:1: skipped: no note number after the kind letter
+0 0 a P 60\n|1|c.qev:1: skipped: note on without a velocity
+0 0 a P -60 1\n|1|c.qev:1: skipped: the note has a minus sign: -60
+4294967296 0 a P 1 1\n|1|c.qev:1: skipped: the seconds are above 4294967295: 4294967296
+0 0 q P 1 1\n|1|c.qev:1: skipped: channel letter 'q' is not one of a to p
+0 0 a p 1 1\n|1|c.qev:1: skipped: kind letter 'p' is neither P nor D
+0 0 a P 128 1\n|1|c.qev:1: skipped: note 128 is above 127
+0 0 a D 1 0200\n|1|c.qev:1: skipped: velocity 0200 is above 127
+4294968 0 q P 1 1\n|1|c.qev:1: skipped: time 4294968000 ms is above 4294967295 ms
+4 250 a D 1\n0 500 a D 1\n|1|c.qev:1: note off for note 1 on channel a, which is not sounding\nc.qev:2: skipped: 0.500 s is earlier than the event on line 1 at 4.250 s
+\xEF\xBB\xBF0 0 a D 1\n|1|c.qev:1: skipped: a byte-order mark at the start of the file hides this event
+0 0 a P 1 1\n0 0 a P 1 1\n0 0 a D 1\n|1|c.qev:2: note on for note 1 on channel a, which is already sounding since line 1
+0 0 c P 9 1\n0 0 c P 9 0\n0 0 c D 9\n|1|c.qev:3: note off for note 9 on channel c, which is not sounding
+0 0 a P 2 1\n0 0 a P 1 1\n|1|c.qev:1: note 2 on channel a is still sounding at the end of the file\nc.qev:2: note 1 on channel a is still sounding at the end of the file
+0 0 a P 1 1\n\x1A0 0 a D 1 but no more\n|1|c.qev:2: note: byte 0x1A ends the input here; 22 bytes after it are ignored\nc.qev:1: note 1 on channel a is still sounding at the end of the file
+0 0 a D 1 0\n\x1A\x1A\r\n|1|c.qev:1: note off for note 1 on channel a, which is not sounding
+0 0 a P 1 1\n%01000d\n|2|c.qev:2: cannot convert: the line has more than 998 characters
+0 0 a P 1 1\n0 0 a\0P 1 1\n|2|c.qev:2: cannot convert: a NUL byte at column 6
+0 0 a P 1 1\n0 0 a\x1AP 1 1\n|2|c.qev:2: cannot convert: byte 0x1A at column 6 ends the input inside this line
+0 0 a P 1 1\n0 1 a D 1|2|c.qev:2: cannot convert: the last line has no line feed
+TABLE
+
+# Whole files and the command line.
+start check-two-voices
+printf 'melody\n0 0 a P 60 90\n0 500 a D 60\n1 0 a P 62 90\n1 500 a D 62\nbass\n0 0 b P 43 70\n2 0 b D 43\n' >song.qev
+check song.qev
+says 1 "song.qev:7: skipped: 0.000 s is earlier than the event on line 5 at 1.500 s\nsong.qev:8: note off for note 43 on channel b, which is not sounding"
+start check-usage
+check
+expect 2 "Usage: $QEVCHECK QEV-FILE"
+start check-missing-input
+check nothere.qev
+expect 2 "$QEVCHECK: File nothere.qev not found"
+start check-help
+check --help
+[ "$status" = 0 ] && grep -q "^Usage: $QEVCHECK QEV-FILE" "$root/out" || bad "--help: $status"
+passed=$((passed + 1))
+start check-version
+check --version
+says 0 "qevcheck $(sed -n 's/^project(qev2mid VERSION \([^ ]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")"
+start check-stdout-full
+printf '0 0 a D 1\n' >c.qev
+timeout 60 "${runner[@]}" "$QEVCHECK" c.qev >/dev/full 2>"$root/err"
+status=$?
+: >"$root/out"
+expect 2 "$QEVCHECK: Error writing standard output"
 
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" = 0 ]
