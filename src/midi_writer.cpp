@@ -1,6 +1,6 @@
 #include "midi_writer.h"
 
-#include <unistd.h>
+#include "platform.h"
 
 // The header block as it starts, written out byte by byte as it lands in the
 // file; the assertions tie it to the timing it claims.
@@ -74,8 +74,7 @@ static inline void put(std::uint8_t byte) {
 int write_header(std::FILE *out) {
   // Straight to the descriptor at its current offset, so that the same call
   // both starts the file and, after a rewind, patches it in place.
-  ssize_t n = write(fileno(out), hdr.data(), hdr.size());
-  return n == static_cast<ssize_t>(hdr.size()) ? 0 : -1;
+  return write_direct(out, hdr.data(), hdr.size()) ? 0 : -1;
 }
 
 void write_var_len(std::FILE *out, std::uint32_t value) {
@@ -158,7 +157,7 @@ int fix_header(std::FILE *out) {
   rewind(out);
   // A second guard behind the check when the output was opened: a file
   // that did not go back to its start would get a second header.
-  if (lseek(fileno(out), 0, SEEK_CUR) != 0) {
+  if (!at_file_start(out)) {
     return -1;
   }
   hdr[37] = static_cast<std::uint8_t>(nbytes >> 24);

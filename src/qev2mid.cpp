@@ -1,7 +1,7 @@
 // qev2mid: converts a QEV event file into a Standard MIDI File beside it.
 #include "event_reader.h"
 #include "midi_writer.h"
-#include "output_file.h"
+#include "platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -39,6 +39,7 @@ static char *newext(const char *path, const char *ext) {
 }
 
 int main(int argc, char **argv) {
+  platform_start(&argc, &argv);
   // Some kernels hand a program started without any words an empty name
   // instead; a message that begins with ": " would name nothing either.
   const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qev2mid";
@@ -46,7 +47,7 @@ int main(int argc, char **argv) {
     std::fprintf(stderr, "Usage: %s QEV-FILE\n", prog);
     std::exit(1);
   }
-  install_signal_handlers();
+  install_interrupt_cleanup();
   const char *inpath = argv[1];
   std::FILE *in = open_input(inpath);
   if (in == nullptr) {

@@ -2,6 +2,7 @@
 // and every note that will not sound as written, one line per finding in the
 // form compilers use, so that editors can jump to it.
 #include "check_pass.h"
+#include "platform.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -179,6 +180,7 @@ static int finish_output(const char *prog) {
 }
 
 int main(int argc, char **argv) {
+  platform_start(&argc, &argv);
   const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qevcheck";
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     std::printf("Usage: %s QEV-FILE\n"

@@ -8,8 +8,6 @@
 #include <cerrno>
 #include <cstring>
 
-#include <sys/stat.h>
-
 static constexpr char eof_mark = 0x1A;
 
 // Why no more data will come.
@@ -175,17 +173,4 @@ std::uint64_t bytes_after_mark(std::FILE *in, bool *padding_only) {
   }
   *padding_only = padding;
   return n;
-}
-
-std::FILE *open_input(const char *path) {
-  std::FILE *in = std::fopen(path, "rb");
-  if (in == nullptr) {
-    return nullptr;
-  }
-  struct stat st;
-  if (fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
-    std::fclose(in);
-    return nullptr;
-  }
-  return in;
 }

@@ -63,11 +63,6 @@ int next_line(std::FILE *in, const char **line);
 // padding old programs left behind.
 std::uint64_t bytes_after_mark(std::FILE *in, bool *padding_only);
 
-// Opens path for reading, as bytes: the text-mode rules are applied here, the
-// same on every system. Null when it cannot be opened or is a directory,
-// whose reading would fail only later.
-std::FILE *open_input(const char *path);
-
 // Forgets everything read, to read another stream from its start.
 void input_restart();
 

@@ -1,7 +1,8 @@
-// The output file's life on POSIX systems: opening it without harm to what
-// stands at its path, an exclusive lock that makes runs on one output happen
-// one after the other, and its removal when a run fails or is interrupted.
-#include "output_file.h"
+// The platform layer on POSIX systems. Paths are bytes and pass through as
+// they are. The output's life: opening it without harm to what stands at its
+// path, an exclusive flock that makes runs on one output happen one after
+// the other, and its removal when a run fails or is interrupted by a signal.
+#include "platform.h"
 
 #include <cerrno>
 #include <csignal>
@@ -76,7 +77,22 @@ static void block_interrupts() {
   sigprocmask(SIG_BLOCK, &set, nullptr);
 }
 
-void install_signal_handlers() {
+void platform_start(int *, char ***) {}
+
+std::FILE *open_input(const char *path) {
+  std::FILE *in = std::fopen(path, "rb");
+  if (in == nullptr) {
+    return nullptr;
+  }
+  struct stat st;
+  if (fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
+    std::fclose(in);
+    return nullptr;
+  }
+  return in;
+}
+
+void install_interrupt_cleanup() {
   // A write past the file-size limit, or to a standard error nobody reads,
   // fails like any other write instead of killing the run before it cleans up.
   std::signal(SIGXFSZ, SIG_IGN);
@@ -226,4 +242,13 @@ void discard_output(std::FILE *out) {
     armed = 0;
     close(keep_fd);
   }
+}
+
+bool write_direct(std::FILE *out, const std::uint8_t *data, std::size_t n) {
+  ssize_t written = write(fileno(out), data, n);
+  return written >= 0 && static_cast<std::size_t>(written) == n;
+}
+
+bool at_file_start(std::FILE *out) {
+  return lseek(fileno(out), 0, SEEK_CUR) == 0;
 }
