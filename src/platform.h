@@ -26,12 +26,11 @@ enum class create_result { ok, failed, is_input };
 // error fail like any write. Call once, before open_output.
 void install_interrupt_cleanup();
 
-// Opens path for writing, as fopen's "wb" would, for a run that reads the
-// file open as in_fd. Refuses the input itself and anything that cannot be
-// rewound, leaving it as it was. A regular file is locked against other runs,
-// then emptied last, once nothing can fail any more. path must stay valid
-// until the output is closed or discarded.
-create_result open_output(const char *path, int in_fd, std::FILE **out);
+// Opens path for writing, as fopen's "wb" would, for a run that reads in. Refuses the input itself
+// and anything that cannot be rewound, leaving it as it was. A regular file is locked against other
+// runs, then emptied last, once nothing can fail any more. path must stay valid until the output is
+// closed or discarded.
+create_result open_output(const char *path, std::FILE *in, std::FILE **out);
 
 // Closes the finished output and releases it to other runs. Returns 0, or -1
 // when the close reveals a lost write; the output is then removed.

@@ -136,9 +136,9 @@ static create_result give_up(const char *path, int fd, int lock_fd, bool made,
   return create_result::failed;
 }
 
-create_result open_output(const char *path, int in_fd, std::FILE **out) {
+create_result open_output(const char *path, std::FILE *in, std::FILE **out) {
   struct stat in_st;
-  if (fstat(in_fd, &in_st) != 0) {
+  if (fstat(fileno(in), &in_st) != 0) {
     return create_result::failed;
   }
   for (int attempt = 0; attempt < max_opens; ++attempt) {

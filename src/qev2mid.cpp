@@ -61,7 +61,7 @@ int main(int argc, char **argv) {
     std::exit(1);
   }
   std::FILE *out = nullptr;
-  switch (open_output(outpath, fileno(in), &out)) {
+  switch (open_output(outpath, in, &out)) {
   case create_result::ok:
     break;
   case create_result::is_input:

@@ -3,12 +3,24 @@
 # directory and checks the exit status, standard error, standard output (which
 # must always be empty) and the files it leaves behind.
 #
-# usage: e2e.sh QEV2MID    (QEVCHECK names the checker, ARGC0 and FAIL_OUTPUT the test helpers;
-# RUNNER, when set, is the emulator command that starts a program built for
-# another machine)
+# usage: e2e.sh QEV2MID    (QEVCHECK names the checker, ARGC0 and FAIL_OUTPUT the
+# test helpers; RUNNER, when set, is the emulator command that starts a
+# program built for another machine; WINDOWS=1 when that is Windows, whose
+# HOLD_LOCK helper holds an output's lock)
 set -u
 bin=$(realpath "$1")
+checker=$(realpath "$QEVCHECK")
 read -ra runner <<<"${RUNNER:-}"
+# Programs name themselves in messages as they were invoked: under Wine, by
+# a Windows path to the Unix file.
+windows=${WINDOWS:-}
+if [ -n "$windows" ]; then
+  prog="Z:${bin//\//\\}"
+  checkprog="Z:${checker//\//\\}"
+else
+  prog=$bin
+  checkprog=$checker
+fi
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
 passed=0
@@ -18,6 +30,19 @@ name=
 # The header block up to the event track's length field.
 head37=4d546864000000060001000201f44d54726b0000000b00ff510307a12000ff2f004d54726b
 eot=00ff2f00
+
+# unix_only NAME REASON: whether the cases that follow can run; under Windows
+# they cannot, for the reason printed.
+unix_only() {
+  [ -z "$windows" ] && return 0
+  echo "SKIP [$1]: $2"
+  return 1
+}
+
+# Windows ends each line of its messages in CR LF.
+text_of() {
+  tr -d '\r' <"$1"
+}
 
 bad() {
   echo "FAIL [$name] $*"
@@ -81,7 +106,7 @@ expect() {
   local want_err=${2:-}
   [ -n "$want_err" ] && want_err+=$'\n'
   [ "$status" = "$1" ] || bad "exit status $status, expected $1"
-  [ "$(cat "$root/err"; echo .)" = "$want_err." ] || bad "stderr: $(cat "$root/err")"
+  [ "$(text_of "$root/err"; echo .)" = "$want_err." ] || bad "stderr: $(cat "$root/err")"
   [ -s "$root/out" ] && bad "stdout: $(cat "$root/out")"
   passed=$((passed + 1))
 }
@@ -100,11 +125,11 @@ gone() {
 # Command lines.
 start no-argument
 run
-expect 1 "Usage: $bin QEV-FILE"
+expect 1 "Usage: $prog QEV-FILE"
 start two-arguments
 printf '' >a.qev
 run a.qev a.qev
-expect 1 "Usage: $bin QEV-FILE"
+expect 1 "Usage: $prog QEV-FILE"
 gone a.mid
 if [ -n "${RUNNER:-}" ]; then
   echo "SKIP [no-words-at-all]: the emulator cannot start a program with no arguments"
@@ -114,26 +139,28 @@ else
   status=$?
   expect 1 "Usage: qev2mid QEV-FILE"
 fi
+if unix_only "name-as-invoked" "Windows names a program by its full path"; then
 start name-as-invoked
 mkdir bin && ln -s "$bin" bin/qev2mid
 "${runner[@]}" ./bin/qev2mid missing.qev >"$root/out" 2>"$root/err"
 status=$?
 expect 1 "./bin/qev2mid: File missing.qev not found"
+fi
 
 # Opening and creating.
 start missing-input
 run nothere.qev
-expect 1 "$bin: File nothere.qev not found"
+expect 1 "$prog: File nothere.qev not found"
 gone nothere.mid
 start directory-input
 mkdir d && printf 'keep' >d.mid
 run d
-expect 1 "$bin: File d not found"
+expect 1 "$prog: File d not found"
 bytes d.mid 6b656570
 start cannot-create
 printf '0 0 a P 60 100\n' >song.qev && mkdir song.mid
 run song.qev
-expect 1 "$bin: Error creating song.mid"
+expect 1 "$prog: Error creating song.mid"
 [ -d song.mid ] || bad "song.mid directory was touched"
 
 # Whole files.
@@ -172,19 +199,20 @@ bytes g.mid "${head37}0000001400903c64ffffff7fff01008421803c00$eot"
 start no-final-newline
 printf '0 0 a P 60 100' >n.qev && printf 'old' >n.mid
 run n.qev
-expect 1 "$bin: Error reading n.qev"
+expect 1 "$prog: Error reading n.qev"
 gone n.mid
 start nul-in-line
 printf '0 0 a P 60 100\n0 0 a\0P 60 100\n' >z.qev
 run z.qev
-expect 1 "$bin: Error reading z.qev"
+expect 1 "$prog: Error reading z.qev"
 gone z.mid
 start overlong-line
 { head -c 999 /dev/zero | tr '\0' x; echo; } >o.qev
 run o.qev
-expect 1 "$bin: Error reading o.qev"
+expect 1 "$prog: Error reading o.qev"
 gone o.mid
 
+if unix_only "file-size limits" "Windows has no ulimit"; then
 # Write errors remove the output too. A file-size limit makes the disk fail
 # where it is wanted; the program itself ignores SIGXFSZ.
 limited() {
@@ -197,33 +225,39 @@ limited() {
 start header-fails
 printf '0 0 a P 60 100\n' >h.qev
 limited 0 h.qev
-expect 1 "$bin: Error writing h.mid"
+expect 1 "$prog: Error writing h.mid"
 gone h.mid
 start stream-fails
 # Far more than any buffer holds: the limit is met while events still come.
 seq 1 100000 | sed 's/.*/& 0 a P 60 100/' >m.qev
 limited 64 m.qev
-expect 1 "$bin: Error writing m.mid"
+expect 1 "$prog: Error writing m.mid"
 gone m.mid
 start flush-fails
 # Small enough to stay buffered until the file is finished, large enough to
 # pass the 1 KiB limit: only the final flush can notice.
 for i in $(seq 1 300); do echo "0 $i a P 60 100"; done >f.qev
 limited 1 f.qev
-expect 1 "$bin: Error writing f.mid"
+expect 1 "$prog: Error writing f.mid"
 gone f.mid
+fi
+if unix_only "close-fails" "Windows has no preload to make a close fail"; then
 start close-fails
 printf '0 0 a P 60 100\n' >c.qev
 failing fclose c.qev
-expect 1 "$bin: Error writing c.mid"
+expect 1 "$prog: Error writing c.mid"
 gone c.mid
+fi
+if unix_only "symlink-target-emptied" "a Unix symbolic link is no Windows link"; then
 start symlink-target-emptied
 printf '0 0 a P 60 100' >bad.qev && mkdir keep && printf 'old' >keep/real.mid
 ln -s keep/real.mid bad.mid
 run bad.qev
-expect 1 "$bin: Error reading bad.qev"
+expect 1 "$prog: Error reading bad.qev"
 gone bad.mid
 bytes keep/real.mid ""
+fi
+if unix_only "stderr-reader-gone" "Windows has no SIGPIPE"; then
 start stderr-reader-gone
 printf '0 0 a P 60 100' >n.qev
 exec 4> >(:)
@@ -234,27 +268,29 @@ exec 4>&-
 : >"$root/err"
 expect 1
 gone n.mid
+fi
 
+if unix_only "FIFO and device outputs" "Windows has no FIFOs or device nodes"; then
 # Outputs that cannot be rewound are refused and left as they stand; seekable
 # devices are written.
 start fifo-output
 printf '0 0 a P 60 100\n' >s.qev && mkfifo s.mid
 run s.qev
-expect 1 "$bin: Error creating s.mid"
+expect 1 "$prog: Error creating s.mid"
 [ -p s.mid ] || bad "the FIFO s.mid is gone"
 start fifo-output-with-reader
 printf '0 0 a P 60 100\n' >s.qev && mkfifo s.mid
 cat s.mid >got &
 reader=$!
 run s.qev
-expect 1 "$bin: Error creating s.mid"
+expect 1 "$prog: Error creating s.mid"
 kill "$reader"
 [ -s got ] && bad "the FIFO's reader got $(od -An -tx1 got)"
 start pipe-output
 printf '0 0 a P 60 100\n' >s.qev && ln -s /dev/stdout s.mid
 timeout 60 "${runner[@]}" "$bin" s.qev 2>"$root/err" | cat >"$root/out"
 status=${PIPESTATUS[0]}
-expect 1 "$bin: Error creating s.mid"
+expect 1 "$prog: Error creating s.mid"
 [ -L s.mid ] || bad "the link s.mid is gone"
 start device-output
 printf '0 0 a P 60 100\n' >s.qev && ln -s /dev/null s.mid
@@ -264,22 +300,26 @@ expect 0
 start device-output-failed-run
 printf '0 0 a P 60 100' >s.qev && ln -s /dev/null s.mid
 run s.qev
-expect 1 "$bin: Error reading s.qev"
+expect 1 "$prog: Error reading s.qev"
 [ -L s.mid ] || bad "the link s.mid is gone"
+fi
 
+if unix_only "stream-fails" "Windows has no preload to make the stream fail"; then
 # Nothing is emptied before the run is sure to write, and a file it made
 # goes again.
 start stream-fails-keeps-old
 printf '0 0 a P 60 100\n' >s.qev && printf 'old' >s.mid
 failing fdopen s.qev
-expect 1 "$bin: Error creating s.mid"
+expect 1 "$prog: Error creating s.mid"
 bytes s.mid 6f6c64
 start stream-fails-new
 printf '0 0 a P 60 100\n' >s.qev
 failing fdopen s.qev
-expect 1 "$bin: Error creating s.mid"
+expect 1 "$prog: Error creating s.mid"
 gone s.mid
+fi
 
+if unix_only "two-runs" "Windows reads no FIFO to hold a run mid-way; a case of its own holds the lock"; then
 # Two runs on one output: the second waits for the first, untouched, then
 # writes its own file, or removes it when it fails.
 while IFS='|' read -r case second final; do
@@ -302,14 +342,16 @@ while IFS='|' read -r case second final; do
     expect 0
     bytes song.mid "${head37}$final"
   else
-    expect 1 "$bin: Error reading song.txt"
+    expect 1 "$prog: Error reading song.txt"
     gone song.mid
   fi
 done <<'TABLE'
 two-runs-second-wins|0 0 b P 61 100\n|0000000800913d6400ff2f00
 two-runs-second-fails|0 0 b P 61 100|
 TABLE
+fi
 
+if unix_only "signals" "Wine cannot deliver a Ctrl-C to a program started from a shell"; then
 # An interrupt removes the output, and the run dies by that signal. A signal
 # ignored from the start stays ignored.
 for sig in INT TERM HUP; do
@@ -331,22 +373,23 @@ wait "$pid"
 status=$?
 expect 0
 bytes s.mid "${head37}0000000d00903c648768803c00$eot"
+fi
 
 # The input is never the output.
 start input-named-mid
 printf '0 0 a P 60 100\n' >song.mid
 run song.mid
-expect 1 "$bin: Output file song.mid is the input file"
+expect 1 "$prog: Output file song.mid is the input file"
 bytes song.mid 30203020612050203630203130300a
 start hard-link
 printf '0 0 a P 60 100\n' >orig.qev && ln orig.qev song.qev && ln orig.qev song.mid
 run song.qev
-expect 1 "$bin: Output file song.mid is the input file"
+expect 1 "$prog: Output file song.mid is the input file"
 bytes orig.qev 30203020612050203630203130300a
 start symbolic-link
 printf '0 0 a P 60 100\n' >orig.qev && ln -s orig.qev song.mid && ln -s orig.qev song.qev
 run song.qev
-expect 1 "$bin: Output file song.mid is the input file"
+expect 1 "$prog: Output file song.mid is the input file"
 bytes orig.qev 30203020612050203630203130300a
 [ -L song.mid ] || bad "song.mid link was removed"
 
@@ -355,6 +398,9 @@ bytes orig.qev 30203020612050203630203130300a
 row=0
 while IFS='|' read -r input output; do
   row=$((row + 1))
+  # On Windows a backslash and a colon mean what they say there, and a name
+  # loses its final dot: those rows have a setup of their own below.
+  case $input in *\\* | *:* | *.) [ -n "$windows" ] && continue ;; esac
   start "path-$row"
   case $input in */*) mkdir -p "${input%/*}" ;; esac
   printf '' >"$input"
@@ -374,10 +420,75 @@ d.e:song|d.e:song.mid
 SONG.TXT|SONG.mid
 TABLE
 
+# Windows's own cases: its paths, a file system that ignores case, its
+# text files, names beyond ASCII, and two runs on one output.
+if [ -n "$windows" ]; then
+  start windows-paths
+  # A drive whose root and current directory are this case's folder.
+  drive="${WINEPREFIX:-$HOME/.wine}/dosdevices/q:"
+  ln -sfn "$PWD" "$drive"
+  mkdir dir.x && printf '' >dir.x/song && printf '' >song
+  run 'dir.x\song'
+  expect 0
+  bytes dir.x/song.mid "${head37}00000004$eot"
+  run 'q:song'
+  expect 0
+  bytes song.mid "${head37}00000004$eot"
+  run 'd.e:song'
+  expect 1 "$prog: File d.e:song not found"
+  rm -f "$drive" song.mid
+  run 'song.'
+  expect 0
+  bytes song.mid "${head37}00000004$eot"
+  start windows-ignores-case
+  printf '0 0 a P 60 100\n' >song.MID
+  run song.MID
+  expect 1 "$prog: Output file song.mid is the input file"
+  bytes song.MID 30203020612050203630203130300a
+  start windows-text-file
+  printf '0 0 a P 60 100\r\n1 0 a D 60\r\n\x1A\x1A' >dos.qev
+  run dos.qev
+  expect 0
+  bytes dos.mid "${head37}0000000d00903c648768803c00$eot"
+  start windows-name-beyond-ascii
+  printf '0 0 a P 60 100\n' >chanson-été.qev && printf '0 0' >été.qev
+  run chanson-été.qev
+  expect 0
+  bytes chanson-été.mid "${head37}0000000800903c64$eot"
+  run été.qev
+  expect 1 "$prog: Error reading été.qev"
+  # Another process holds the output's lock as a run would: the run waits,
+  # untouched, then writes its own file, or removes it when it fails.
+  while IFS='|' read -r case input final; do
+    start "windows-$case"
+    printf "$input" >song.qev
+    exec 4> >(exec "${runner[@]}" "$HOLD_LOCK" song.mid >locked)
+    wait_until grep -q locked locked
+    "${runner[@]}" "$bin" song.qev >"$root/out" 2>"$root/err" 4>&- &
+    second_pid=$!
+    sleep 1
+    kill -0 "$second_pid" 2>/dev/null || bad "the run did not wait for the lock"
+    bytes song.mid ""
+    exec 4>&-
+    wait "$second_pid"
+    status=$?
+    if [ -n "$final" ]; then
+      expect 0
+      bytes song.mid "${head37}$final"
+    else
+      expect 1 "$prog: Error reading song.qev"
+      gone song.mid
+    fi
+  done <<'TABLE'
+two-runs-second-wins|0 0 b P 61 100\n|0000000800913d6400ff2f00
+two-runs-second-fails|0 0 b P 61 100|
+TABLE
+fi
+
 # qevcheck: one finding per line, on standard output, with exit status 1
 # when qev2mid still converts the file and 2 when it cannot.
 check() {
-  timeout 60 "${runner[@]}" "$QEVCHECK" "$@" >"$root/out" 2>"$root/err"
+  timeout 60 "${runner[@]}" "$checker" "$@" >"$root/out" 2>"$root/err"
   status=$?
 }
 # says STATUS TEXT: the last check's status, its output (printf escapes
@@ -386,7 +497,7 @@ says() {
   local want
   want=$(printf "$2")
   [ "$status" = "$1" ] || bad "exit status $status, expected $1"
-  [ "$(cat "$root/out")" = "$want" ] || bad "stdout: $(cat "$root/out")"
+  [ "$(text_of "$root/out")" = "$want" ] || bad "stdout: $(cat "$root/out")"
   [ -s "$root/err" ] && bad "stderr: $(cat "$root/err")"
   passed=$((passed + 1))
 }
@@ -432,23 +543,25 @@ check song.qev
 says 1 "song.qev:7: skipped: 0.000 s is earlier than the event on line 5 at 1.500 s\nsong.qev:8: note off for note 43 on channel b, which is not sounding"
 start check-usage
 check
-expect 2 "Usage: $QEVCHECK QEV-FILE"
+expect 2 "Usage: $checkprog QEV-FILE"
 start check-missing-input
 check nothere.qev
-expect 2 "$QEVCHECK: File nothere.qev not found"
+expect 2 "$checkprog: File nothere.qev not found"
 start check-help
 check --help
-[ "$status" = 0 ] && grep -q "^Usage: $QEVCHECK QEV-FILE" "$root/out" || bad "--help: $status"
+[ "$status" = 0 ] && grep -qF "Usage: $checkprog QEV-FILE" "$root/out" || bad "--help: $status"
 passed=$((passed + 1))
 start check-version
 check --version
 says 0 "qevcheck $(sed -n 's/^project(qev2mid VERSION \([^ ]*\).*/\1/p' "$(dirname "$0")/../CMakeLists.txt")"
+if unix_only "check-stdout-full" "Windows has no /dev/full"; then
 start check-stdout-full
 printf '0 0 a D 1\n' >c.qev
-timeout 60 "${runner[@]}" "$QEVCHECK" c.qev >/dev/full 2>"$root/err"
+timeout 60 "${runner[@]}" "$checker" c.qev >/dev/full 2>"$root/err"
 status=$?
 : >"$root/out"
-expect 2 "$QEVCHECK: Error writing standard output"
+expect 2 "$checkprog: Error writing standard output"
+fi
 
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -4,7 +4,7 @@
 
 namespace {
 
-constexpr unsigned long max_u32 = 0xFFFFFFFFUL;
+constexpr unsigned long long max_u32 = 0xFFFFFFFFULL;
 
 // fgets(buf, size, in) on a text-mode view of in. Returns the number of
 // characters stored, 0 at the end of the input, -1 on a read error.
@@ -39,7 +39,7 @@ int read_line(std::FILE *in, char *buf, int size) {
   return n;
 }
 
-bool good_number(const char *begin, const char *end, unsigned long value) {
+bool good_number(const char *begin, const char *end, unsigned long long value) {
   return value <= max_u32 &&
          std::memchr(begin, '-', static_cast<std::size_t>(end - begin)) == nullptr;
 }
@@ -48,16 +48,19 @@ bool good_number(const char *begin, const char *end, unsigned long value) {
 
 ReferenceScan reference_scan(const char *line) {
   ReferenceScan r{false, 0, 0, 0, 0, true};
-  unsigned long sec = 0, ms = 0, key = 0, vel = 0;
+  // %llu rather than %lu, which is 32 bits wide on some systems; where long
+  // has 64 bits the two are the same.
+  unsigned long long sec = 0, ms = 0, key = 0, vel = 0;
   char chan = 0, kind = 0;
   int b1 = 0, e1 = 0, b2 = 0, e2 = 0, b5 = 0, e5 = 0, b6 = 0, e6 = 0;
-  int n = std::sscanf(line, " %n%lu%n %n%lu%n %c %c %n%lu%n %n%lu%n", &b1, &sec, &e1, &b2, &ms, &e2,
-                      &chan, &kind, &b5, &key, &e5, &b6, &vel, &e6);
+  int n = std::sscanf(line, " %n%llu%n %n%llu%n %c %c %n%llu%n %n%llu%n", &b1, &sec, &e1, &b2, &ms,
+                      &e2, &chan, &kind, &b5, &key, &e5, &b6, &vel, &e6);
 
   // The format itself, to prove the %n directives changed nothing.
-  unsigned long psec = 0, pms = 0, pkey = 0, pvel = 0;
+  unsigned long long psec = 0, pms = 0, pkey = 0, pvel = 0;
   char pchan = 0, pkind = 0;
-  int pn = std::sscanf(line, "%lu %lu %c %c %lu %lu", &psec, &pms, &pchan, &pkind, &pkey, &pvel);
+  int pn =
+      std::sscanf(line, "%llu %llu %c %c %llu %llu", &psec, &pms, &pchan, &pkind, &pkey, &pvel);
   r.same_as_plain_format = (n < 0 ? pn < 0 : pn == n) && psec == sec && pms == ms &&
                            pchan == chan && pkind == kind && pkey == key && pvel == vel;
 
