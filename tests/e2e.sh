@@ -319,9 +319,21 @@ expect 1 "$prog: Error creating s.mid"
 gone s.mid
 fi
 
-if unix_only "two-runs" "Windows reads no FIFO to hold a run mid-way; a case of its own holds the lock"; then
 # Two runs on one output: the second waits for the first, untouched, then
-# writes its own file, or removes it when it fails.
+# writes its own file, or removes it when it fails. Each row: the case, the
+# second run's input, and its event track (none when it fails).
+two_runs='two-runs-second-wins|0 0 b P 61 100\n|0000000800913d6400ff2f00
+two-runs-second-fails|0 0 b P 61 100|'
+second_ends() {
+  if [ -n "$1" ]; then
+    expect 0
+    bytes song.mid "${head37}$1"
+  else
+    expect 1 "$prog: Error reading song.txt"
+    gone song.mid
+  fi
+}
+if unix_only "two-runs" "Windows reads no FIFO to hold a run mid-way; a case of its own holds the lock"; then
 while IFS='|' read -r case second final; do
   start "$case"
   printf "$second" >song.txt
@@ -338,17 +350,8 @@ while IFS='|' read -r case second final; do
   wait "$second_pid"
   status=$?
   mv "$root/err2" "$root/err"
-  if [ -n "$final" ]; then
-    expect 0
-    bytes song.mid "${head37}$final"
-  else
-    expect 1 "$prog: Error reading song.txt"
-    gone song.mid
-  fi
-done <<'TABLE'
-two-runs-second-wins|0 0 b P 61 100\n|0000000800913d6400ff2f00
-two-runs-second-fails|0 0 b P 61 100|
-TABLE
+  second_ends "$final"
+done <<<"$two_runs"
 fi
 
 if unix_only "signals" "Wine cannot deliver a Ctrl-C to a program started from a shell"; then
@@ -459,12 +462,12 @@ if [ -n "$windows" ]; then
   expect 1 "$prog: Error reading été.qev"
   # Another process holds the output's lock as a run would: the run waits,
   # untouched, then writes its own file, or removes it when it fails.
-  while IFS='|' read -r case input final; do
+  while IFS='|' read -r case second final; do
     start "windows-$case"
-    printf "$input" >song.qev
+    printf "$second" >song.txt
     exec 4> >(exec "${runner[@]}" "$HOLD_LOCK" song.mid >locked)
     wait_until grep -q locked locked
-    "${runner[@]}" "$bin" song.qev >"$root/out" 2>"$root/err" 4>&- &
+    "${runner[@]}" "$bin" song.txt >"$root/out" 2>"$root/err" 4>&- &
     second_pid=$!
     sleep 1
     kill -0 "$second_pid" 2>/dev/null || bad "the run did not wait for the lock"
@@ -472,17 +475,8 @@ if [ -n "$windows" ]; then
     exec 4>&-
     wait "$second_pid"
     status=$?
-    if [ -n "$final" ]; then
-      expect 0
-      bytes song.mid "${head37}$final"
-    else
-      expect 1 "$prog: Error reading song.qev"
-      gone song.mid
-    fi
-  done <<'TABLE'
-two-runs-second-wins|0 0 b P 61 100\n|0000000800913d6400ff2f00
-two-runs-second-fails|0 0 b P 61 100|
-TABLE
+    second_ends "$final"
+  done <<<"$two_runs"
 fi
 
 # qevcheck: one finding per line, on standard output, with exit status 1
