@@ -56,10 +56,6 @@ static char *narrow(const wchar_t *w) {
   return s;
 }
 
-static void restore_console() {
-  SetConsoleOutputCP(console_cp);
-}
-
 void platform_start(int *argc, char ***argv) {
   int n = 0;
   wchar_t **wargv = CommandLineToArgvW(GetCommandLineW(), &n);
@@ -84,13 +80,9 @@ void platform_start(int *argc, char ***argv) {
       GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR) {
     console_cp = GetConsoleOutputCP();
     if (console_cp != 0 && SetConsoleOutputCP(CP_UTF8)) {
-      std::atexit(restore_console);
+      std::atexit([] { SetConsoleOutputCP(console_cp); });
     }
   }
-}
-
-static HANDLE handle_of(std::FILE *f) {
-  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(f)));
 }
 
 // Opened with every kind of sharing, so that the output, even when it turns
@@ -235,7 +227,7 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out) {
       }
       return create_result::failed;
     }
-    if (same_file(h, handle_of(in))) {
+    if (same_file(h, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in))))) {
       CloseHandle(h);
       return create_result::is_input;
     }
