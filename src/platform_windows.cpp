@@ -1,9 +1,7 @@
-// The platform layer on Windows. Paths travel through the program as UTF-8
-// and reach the system as UTF-16, so that any name works whatever the code
-// page. The output's life: opening it without harm to what stands at its
-// path, an exclusive LockFileEx that makes runs on one output happen one
-// after the other, and its removal, through its handle, when a run fails or
-// is stopped by Ctrl-C or Ctrl-Break.
+// The platform layer on Windows. Paths travel as UTF-8 and reach the system as
+// UTF-16, so any name works whatever the code page. The output gets the same
+// guarantees as on POSIX: a LockFileEx makes runs on one output happen one
+// after the other, and a failed or interrupted run removes it by its handle.
 #include "platform.h"
 
 #include <cstdlib>
@@ -19,8 +17,7 @@
 static constexpr DWORD share_all = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
 // Another run may replace the name while this one waits for the lock, and a
-// name whose file is being deleted cannot be opened until its last handle
-// closes.
+// name being deleted cannot be opened until its last handle closes.
 static constexpr int max_opens = 40;
 static constexpr DWORD retry_ms = 25;
 
@@ -74,8 +71,7 @@ void platform_start(int *argc, char ***argv) {
   }
   *argc = n;
   *argv = args;
-  // Messages carry names in UTF-8; a console shows them right in that code
-  // page, and gets its own back at the end.
+  // Messages carry names in UTF-8: a console shows them so until the end.
   if (GetFileType(GetStdHandle(STD_ERROR_HANDLE)) == FILE_TYPE_CHAR ||
       GetFileType(GetStdHandle(STD_OUTPUT_HANDLE)) == FILE_TYPE_CHAR) {
     console_cp = GetConsoleOutputCP();
