@@ -555,6 +555,12 @@ timeout 60 "${runner[@]}" "$checker" c.qev >/dev/full 2>"$root/err"
 status=$?
 : >"$root/out"
 expect 2 "$checkprog: Error writing standard output"
+start check-stdout-closed-clean
+printf '0 0 a P 1 1\n0 1 a D 1\n' >c.qev
+timeout 60 "${runner[@]}" "$checker" c.qev >&- 2>"$root/err"
+status=$?
+: >"$root/out"
+expect 0
 fi
 
 echo "e2e: $passed passed, $failed failed"
