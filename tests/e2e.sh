@@ -61,16 +61,22 @@ run() {
   status=$?
 }
 
-# failing STEP ARG: runs the program with the preload that makes STEP fail.
+# failing_cmd STEP: sets cmd to start the program with the preload that
+# makes STEP fail, with SIGINT as a shell's background job would not have it.
 # An emulator takes the preload as an option, not for itself.
-failing() {
+failing_cmd() {
   if [ -n "${RUNNER:-}" ]; then
-    QEV2MID_FAIL=$1 "${runner[@]}" -E LD_PRELOAD="$FAIL_OUTPUT" "$bin" "$2" \
-      >"$root/out" 2>"$root/err"
+    cmd=(env --default-signal=INT QEV2MID_FAIL="$1" "${runner[@]}" -E LD_PRELOAD="$FAIL_OUTPUT" "$bin")
   else
-    QEV2MID_FAIL=$1 LD_PRELOAD=$FAIL_OUTPUT ASAN_OPTIONS=verify_asan_link_order=0 \
-      "$bin" "$2" >"$root/out" 2>"$root/err"
+    cmd=(env --default-signal=INT QEV2MID_FAIL="$1" LD_PRELOAD="$FAIL_OUTPUT" ASAN_OPTIONS=verify_asan_link_order=0
+      "$bin")
   fi
+}
+
+# failing STEP ARG: runs the program with the preload that makes STEP fail.
+failing() {
+  failing_cmd "$1"
+  "${cmd[@]}" "$2" >"$root/out" 2>"$root/err"
   status=$?
 }
 
@@ -85,7 +91,8 @@ wait_until() {
   return 1
 }
 has_size() { [ "$(stat -c %s "$1" 2>/dev/null)" = "$2" ]; }
-waits_for_lock() { grep -q -- "-> FLOCK *ADVISORY *WRITE $1 " /proc/locks; }
+# waits_for_lock PID [INODE]: PID waits for a flock, on that file if given.
+waits_for_lock() { grep -q -- "-> FLOCK *ADVISORY *WRITE $1 [0-9a-f:]*:${2:-[0-9]*} " /proc/locks; }
 
 # feed NAME [ENV-ARG...]: starts the program in the background on NAME.qev, a
 # FIFO, and holds it mid-run: its header is written and it waits for lines
@@ -233,6 +240,12 @@ seq 1 100000 | sed 's/.*/& 0 a P 60 100/' >m.qev
 limited 64 m.qev
 expect 1 "$prog: Error writing m.mid"
 gone m.mid
+start stream-fails-stops-there
+# A failed write ends the run where it happens, before the input's own fault.
+{ seq 1 100000 | sed 's/.*/& 0 a P 60 100/'; printf '0 0'; } >m.qev
+limited 64 m.qev
+expect 1 "$prog: Error writing m.mid"
+gone m.mid
 start flush-fails
 # Small enough to stay buffered until the file is finished, large enough to
 # pass the 1 KiB limit: only the final flush can notice.
@@ -241,12 +254,17 @@ limited 1 f.qev
 expect 1 "$prog: Error writing f.mid"
 gone f.mid
 fi
-if unix_only "close-fails" "Windows has no preload to make a close fail"; then
-start close-fails
-printf '0 0 a P 60 100\n' >c.qev
-failing fclose c.qev
-expect 1 "$prog: Error writing c.mid"
-gone c.mid
+if unix_only "close, flush and rewind fail" "Windows has no preload to make them fail"; then
+# Each check against a lost write, alone: a close that reports it, a final
+# flush that fails while nothing else does, and a rewind that does not
+# reach the start, which would put a second header at the end.
+for step in fclose fflush rewind; do
+  start "$step-fails"
+  printf '0 0 a P 60 100\n' >c.qev
+  failing "$step" c.qev
+  expect 1 "$prog: Error writing c.mid"
+  gone c.mid
+done
 fi
 if unix_only "symlink-target-emptied" "a Unix symbolic link is no Windows link"; then
 start symlink-target-emptied
@@ -256,6 +274,13 @@ run bad.qev
 expect 1 "$prog: Error reading bad.qev"
 gone bad.mid
 bytes keep/real.mid ""
+start dangling-symlink
+# The run made the link's target, so a failed run removes it again.
+printf '0 0 a P 60 100' >bad.qev && mkdir keep && ln -s keep/new.mid bad.mid
+run bad.qev
+expect 1 "$prog: Error reading bad.qev"
+gone bad.mid
+gone keep/new.mid
 fi
 if unix_only "stderr-reader-gone" "Windows has no SIGPIPE"; then
 start stderr-reader-gone
@@ -354,7 +379,55 @@ while IFS='|' read -r case second final; do
 done <<<"$two_runs"
 fi
 
+if unix_only "lock-passed-on" "Windows has no flock(1) to hold the lock"; then
+# Another process holds the lock and replaces the file nine times, locking
+# each new file before it lets go of the old: every retry follows a real
+# wait, so the run keeps going, however often it must open again.
+start lock-passed-on
+printf '0 0 b P 61 100\n' >song.txt
+exec 5>song.mid && flock 5
+"${runner[@]}" "$bin" song.txt >"$root/out" 2>"$root/err" 5>&- &
+pid=$!
+for i in $(seq 9); do
+  wait_until waits_for_lock "$pid" "$(stat -c %i song.mid)"
+  exec 6>new.mid && flock 6 && mv new.mid song.mid
+  exec 5>&- 5>&6 6>&-
+done
+wait_until waits_for_lock "$pid" "$(stat -c %i song.mid)"
+exec 5>&-
+wait "$pid"
+status=$?
+expect 0
+bytes song.mid "${head37}0000000800913d64$eot"
+fi
+
 if unix_only "signals" "Wine cannot deliver a Ctrl-C to a program started from a shell"; then
+# A signal between creating the output and locking it waits until the run
+# can remove what it made; one while waiting for another's lock ends the
+# wait, and the file is the other's.
+start signal-before-lock
+printf '0 0 a P 60 100\n' >s.qev
+failing_cmd slow-flock
+"${cmd[@]}" s.qev >"$root/out" 2>"$root/err" &
+pid=$!
+wait_until test -e s.mid
+kill -INT "$pid"
+wait "$pid"
+status=$?
+expect 130
+gone s.mid
+start signal-while-waiting
+printf '0 0 a P 60 100\n' >s.qev
+exec 5>s.mid && flock 5
+env --default-signal=INT "${runner[@]}" "$bin" s.qev >"$root/out" 2>"$root/err" 5>&- &
+pid=$!
+wait_until waits_for_lock "$pid"
+kill -INT "$pid"
+wait "$pid"
+status=$?
+exec 5>&-
+expect 130
+bytes s.mid ""
 # An interrupt removes the output, and the run dies by that signal. A signal
 # ignored from the start stays ignored.
 for sig in INT TERM HUP; do
@@ -461,11 +534,15 @@ if [ -n "$windows" ]; then
   run été.qev
   expect 1 "$prog: Error reading été.qev"
   # Another process holds the output's lock as a run would: the run waits,
-  # untouched, then writes its own file, or removes it when it fails.
+  # untouched, then writes its own file, or removes it when it fails. In the
+  # last row the holder removes the file as a failed run does, and the run
+  # must write a file that is still there afterwards.
   while IFS='|' read -r case second final; do
     start "windows-$case"
     printf "$second" >song.txt
-    exec 4> >(exec "${runner[@]}" "$HOLD_LOCK" song.mid >locked)
+    holder=("$HOLD_LOCK")
+    [ "$case" = two-runs-first-fails ] && holder+=(--remove)
+    exec 4> >(exec "${runner[@]}" "${holder[@]}" song.mid >locked)
     wait_until grep -q locked locked
     "${runner[@]}" "$bin" song.txt >"$root/out" 2>"$root/err" 4>&- &
     second_pid=$!
@@ -476,7 +553,8 @@ if [ -n "$windows" ]; then
     wait "$second_pid"
     status=$?
     second_ends "$final"
-  done <<<"$two_runs"
+  done <<<"$two_runs
+two-runs-first-fails|0 0 b P 61 100\n|0000000800913d6400ff2f00"
 fi
 
 # qevcheck: one finding per line, on standard output, with exit status 1
