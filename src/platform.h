@@ -1,5 +1,5 @@
 // What differs between systems, one file per system behind this header: the
-// command line's encoding, opening the input, the output file's life (opening
+// command line's encoding, text on a console, opening the input, the output file's life (opening
 // it without harm to what stands at its path, keeping other runs off it, and
 // removing it again when a run fails or is interrupted), and the direct
 // write that starts and patches the output's header.
@@ -13,6 +13,11 @@
 // Makes argv hold the command line in UTF-8, as paths are passed on to the
 // functions below. Call first thing in main.
 void platform_start(int *argc, char ***argv);
+
+// Puts n bytes of UTF-8 text on a standard stream. Where the stream is a
+// console, the text goes through the console's own Unicode output, so that
+// names beyond ASCII show as they are. Returns false when the write failed.
+bool put_text(std::FILE *stream, const char *text, std::size_t n);
 
 // Opens path for reading, as bytes: the text-mode rules are applied by the
 // reader, the same on every system. Null when it cannot be opened or is a

@@ -2,6 +2,7 @@
 #include "event_reader.h"
 #include "midi_writer.h"
 #include "platform.h"
+#include "put_format.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -44,19 +45,19 @@ int main(int argc, char **argv) {
   // instead; a message that begins with ": " would name nothing either.
   const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qev2mid";
   if (argc != 2) {
-    std::fprintf(stderr, "Usage: %s QEV-FILE\n", prog);
+    put_format(stderr, "Usage: %s QEV-FILE\n", prog);
     std::exit(1);
   }
   install_interrupt_cleanup();
   const char *inpath = argv[1];
   std::FILE *in = open_input(inpath);
   if (in == nullptr) {
-    std::fprintf(stderr, "%s: File %s not found\n", prog, inpath);
+    put_format(stderr, "%s: File %s not found\n", prog, inpath);
     std::exit(1);
   }
   char *outpath = newext(inpath, ".mid");
   if (outpath == nullptr) {
-    std::fprintf(stderr, "%s: Memory overflow\n", prog);
+    put_format(stderr, "%s: Memory overflow\n", prog);
     std::fclose(in);
     std::exit(1);
   }
@@ -65,17 +66,17 @@ int main(int argc, char **argv) {
   case create_result::ok:
     break;
   case create_result::is_input:
-    std::fprintf(stderr, "%s: Output file %s is the input file\n", prog, outpath);
+    put_format(stderr, "%s: Output file %s is the input file\n", prog, outpath);
     std::fclose(in);
     std::exit(1);
   case create_result::failed:
-    std::fprintf(stderr, "%s: Error creating %s\n", prog, outpath);
+    put_format(stderr, "%s: Error creating %s\n", prog, outpath);
     std::fclose(in);
     std::exit(1);
   }
 
   if (write_header(out) != 0) {
-    std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
+    put_format(stderr, "%s: Error writing %s\n", prog, outpath);
     fail(in, out);
   }
   std::uint32_t delta = 0;
@@ -83,22 +84,22 @@ int main(int argc, char **argv) {
   int rc = 0;
   while ((rc = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
     if (write_cmd(out, delta, status, note, velocity) != 0) {
-      std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
+      put_format(stderr, "%s: Error writing %s\n", prog, outpath);
       fail(in, out);
     }
   }
   if (rc != -1) {
-    std::fprintf(stderr, "%s: Error reading %s\n", prog, inpath);
+    put_format(stderr, "%s: Error reading %s\n", prog, inpath);
     fail(in, out);
   }
   if (write_eot(out) != 0 || fix_header(out) != 0) {
-    std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
+    put_format(stderr, "%s: Error writing %s\n", prog, outpath);
     fail(in, out);
   }
   std::fclose(in);
   // The last chance to hear of a lost write; success must not be claimed past it.
   if (close_output(out) != 0) {
-    std::fprintf(stderr, "%s: Error writing %s\n", prog, outpath);
+    put_format(stderr, "%s: Error writing %s\n", prog, outpath);
     std::exit(1);
   }
   std::exit(0);
