@@ -1,7 +1,7 @@
 // The reader against its plain reference: the platform's sscanf for the
 // field scan, and a byte-by-byte text-mode reader for the lines.
-#include "check_pass.h"
-#include "event_reader.h"
+#include "qev/check_pass.h"
+#include "qev/event_reader.h"
 #include "reference.h"
 
 #include <gtest/gtest.h>

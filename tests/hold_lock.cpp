@@ -3,7 +3,7 @@
 // removes the file through the platform layer's own removal, as a failed run
 // does. Windows only: there the end-to-end cases cannot hold a run mid-way
 // through a slow input.
-#include "platform_windows.h"
+#include "platform/platform_windows.h"
 
 #include <cstdio>
 #include <cstring>

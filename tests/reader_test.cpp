@@ -1,4 +1,4 @@
-#include "event_reader.h"
+#include "qev/event_reader.h"
 
 #include "test_names.h"
 

@@ -4,7 +4,7 @@
 #ifndef QEV2MID_REFERENCE_H
 #define QEV2MID_REFERENCE_H
 
-#include "text_input.h"
+#include "qev/text_input.h"
 
 #include <array>
 #include <cstdint>

@@ -1,4 +1,4 @@
-#include "midi_writer.h"
+#include "midi/midi_writer.h"
 
 #include "test_names.h"
 

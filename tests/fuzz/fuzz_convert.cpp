@@ -1,8 +1,8 @@
 // Runs the reader and the writer over arbitrary bytes, as the program does,
 // and checks that whatever file comes out is one every MIDI reader accepts.
-#include "check_pass.h"
-#include "event_reader.h"
-#include "midi_writer.h"
+#include "midi/midi_writer.h"
+#include "qev/check_pass.h"
+#include "qev/event_reader.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -1,8 +1,8 @@
 // qev2mid: converts a QEV event file into a Standard MIDI File beside it.
-#include "event_reader.h"
-#include "midi_writer.h"
-#include "platform.h"
+#include "midi/midi_writer.h"
+#include "platform/platform.h"
 #include "put_format.h"
+#include "qev/event_reader.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,9 +1,9 @@
 // qevcheck: explains every line of a QEV file that qev2mid skips or stops at,
 // and every note that will not sound as written, one line per finding in the
 // form compilers use, so that editors can jump to it.
-#include "check_pass.h"
-#include "platform.h"
+#include "platform/platform.h"
 #include "put_format.h"
+#include "qev/check_pass.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,6 +1,6 @@
 #include "midi_writer.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 // The header block as it starts, written out byte by byte as it lands in the
 // file; the assertions tie it to the timing it claims.

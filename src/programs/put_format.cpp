@@ -2,7 +2,7 @@
 // the text reaches the stream in one piece.
 #include "put_format.h"
 
-#include "platform.h"
+#include "platform/platform.h"
 
 #include <cstdarg>
 #include <cstdlib>
