@@ -1,0 +1,330 @@
+// The platform layer on POSIX systems: the output's life. Opening it without
+// harm to what stands at its path, an exclusive flock that makes runs on one
+// output happen one after the other, and its removal when a run fails or is
+// interrupted by a signal.
+#include "platform.h"
+
+#include <cerrno>
+#include <climits>
+#include <csignal>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+// What the interrupt handler may do with the output: nothing; remove a file
+// that this run made and has locked but not yet written; or, once the run
+// has begun to empty it, empty it and remove its name. The values below it
+// are set first.
+enum : std::sig_atomic_t { hands_off, made_only, emptying };
+static volatile std::sig_atomic_t armed = hands_off;
+// A second descriptor of the output. It holds the lock, and it outlives the
+// stream, so that fclose can be checked before the lock is let go and the
+// file can still be emptied after a failed close. -1 for devices.
+static int keep_fd = -1;
+static const char *out_path = nullptr;
+static dev_t out_dev = 0;
+static ino_t out_ino = 0;
+// The name of the file this run made, when it made one: the output's path,
+// or the target of a dangling symbolic link there. Null otherwise.
+static const char *made_name = nullptr;
+static char link_target[PATH_MAX];
+
+static constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP};
+
+// Another run may replace the name while this one waits for the lock; that
+// is progress. Only a name that changes while the lock is free at once, as
+// when some process replaces it without locking, counts against this.
+static constexpr int max_spins = 8;
+
+static bool same_file(const struct stat &a, const struct stat &b) {
+  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
+}
+
+static void unlink_if_same(const char *path, dev_t dev, ino_t ino) {
+  struct stat st;
+  if (stat(path, &st) == 0 && st.st_dev == dev && st.st_ino == ino) {
+    unlink(path);
+  }
+}
+
+// Only async-signal-safe calls, for the interrupt handler. Once emptying,
+// the output, which other names (hard links, a symbolic link's target) may
+// share, is emptied and this name removed if it still leads to the file;
+// a file this run made goes whatever name it has.
+static void remove_started() {
+  if (armed == emptying) {
+    if (ftruncate(keep_fd, 0) != 0) {
+      // Nothing more can be done; the name still goes.
+    }
+    unlink_if_same(out_path, out_dev, out_ino);
+  }
+  if (made_name != nullptr) {
+    unlink_if_same(made_name, out_dev, out_ino);
+  }
+}
+
+static void on_interrupt(int sig) {
+  if (armed != hands_off) {
+    remove_started();
+  }
+  // Die by the same signal, so that the shell sees an interrupt.
+  struct sigaction dfl {};
+  dfl.sa_handler = SIG_DFL;
+  sigemptyset(&dfl.sa_mask);
+  sigaction(sig, &dfl, nullptr);
+  raise(sig);
+}
+
+static sigset_t interrupt_set() {
+  sigset_t set;
+  sigemptyset(&set);
+  for (int sig : interrupts) {
+    sigaddset(&set, sig);
+  }
+  return set;
+}
+
+// The mask as the run found it, to go back to after a window in which an
+// interrupt must wait.
+static sigset_t start_mask;
+
+static void block_interrupts() {
+  sigset_t set = interrupt_set();
+  sigprocmask(SIG_BLOCK, &set, nullptr);
+}
+
+static void allow_interrupts() {
+  sigprocmask(SIG_SETMASK, &start_mask, nullptr);
+}
+
+void install_interrupt_cleanup() {
+  sigprocmask(SIG_SETMASK, nullptr, &start_mask);
+  // A write past the file-size limit, or to a standard error nobody reads,
+  // fails like any other write instead of killing the run before it cleans up.
+  std::signal(SIGXFSZ, SIG_IGN);
+  std::signal(SIGPIPE, SIG_IGN);
+  for (int sig : interrupts) {
+    struct sigaction old {};
+    // Under nohup, or in a background job, an ignored signal stays ignored.
+    if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
+      continue;
+    }
+    struct sigaction sa {};
+    sa.sa_handler = on_interrupt;
+    sa.sa_mask = interrupt_set();
+    sigaction(sig, &sa, nullptr);
+  }
+}
+
+// Where a dangling symbolic link at path leads, through any chain of links,
+// into link_target. False when path is no link, or its target exists.
+static bool dangling_target(const char *path) {
+  char at[PATH_MAX];
+  if (std::strlen(path) >= sizeof at) {
+    return false;
+  }
+  std::strcpy(at, path);
+  for (int depth = 0; depth < 40; ++depth) {
+    struct stat st;
+    if (lstat(at, &st) != 0) {
+      if (errno != ENOENT || depth == 0) {
+        return false;
+      }
+      std::strcpy(link_target, at);
+      return true;
+    }
+    char to[PATH_MAX];
+    ssize_t n = S_ISLNK(st.st_mode) ? readlink(at, to, sizeof to - 1) : -1;
+    if (n < 0) {
+      return false;
+    }
+    to[n] = '\0';
+    // A relative target is read from the link's own directory.
+    const char *slash = std::strrchr(at, '/');
+    std::size_t dir =
+        to[0] == '/' || slash == nullptr ? 0 : static_cast<std::size_t>(slash - at) + 1;
+    if (dir + static_cast<std::size_t>(n) >= sizeof at) {
+      return false;
+    }
+    std::memcpy(at + dir, to, static_cast<std::size_t>(n) + 1);
+  }
+  return false;
+}
+
+// Creates or opens the output. *made names the file when this run created
+// it: O_EXCL fails on any symbolic link, so a dangling one's target is
+// created through its own name, which tells.
+static int open_at(const char *path, const char **made) {
+  constexpr int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
+  *made = path;
+  int fd = open(path, flags | O_EXCL, 0666);
+  if (fd >= 0 || errno != EEXIST) {
+    return fd;
+  }
+  if (dangling_target(path) && (fd = open(link_target, flags | O_EXCL, 0666)) >= 0) {
+    *made = link_target;
+    return fd;
+  }
+  *made = nullptr;
+  return open(path, flags, 0666);
+}
+
+// Takes the lock: at once, or after waiting for another run, which *waited
+// then says. A file system without locks is written without one.
+static bool lock_exclusive(int fd, bool *waited) {
+  *waited = false;
+  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
+    return true;
+  }
+  if (errno == EWOULDBLOCK) {
+    // Waiting may take long, and Ctrl-C must still end it. The file is the
+    // other run's to remove meanwhile, even when this run made it.
+    *waited = true;
+    allow_interrupts();
+    int rc = 0;
+    while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
+    }
+    block_interrupts();
+    if (rc == 0) {
+      return true;
+    }
+  }
+  return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS;
+}
+
+// Drops an output that will not be written: a file this run made goes
+// again, as if it had never been.
+static create_result give_up(int fd, int lock_fd, const char *made, const struct stat &st) {
+  armed = hands_off;
+  if (made != nullptr) {
+    unlink_if_same(made, st.st_dev, st.st_ino);
+  }
+  if (fd >= 0) {
+    close(fd);
+  }
+  if (lock_fd >= 0) {
+    close(lock_fd);
+  }
+  allow_interrupts();
+  return create_result::failed;
+}
+
+create_result open_output(const char *path, std::FILE *in, std::FILE **out) {
+  struct stat in_st;
+  if (fstat(fileno(in), &in_st) != 0) {
+    return create_result::failed;
+  }
+  for (int spins = 0; spins < max_spins;) {
+    // Opening a FIFO would wait for a reader, and what went through it could
+    // never be rewound to patch the header.
+    struct stat st;
+    if (stat(path, &st) == 0 && S_ISFIFO(st.st_mode)) {
+      return create_result::failed;
+    }
+    // From the create until the handler is armed, an interrupt waits, so
+    // that none can leave behind a file this run made. Nonblocking and
+    // without a controlling terminal, so that no open can hang or take over
+    // a terminal.
+    block_interrupts();
+    const char *made = nullptr;
+    int fd = open_at(path, &made);
+    if (fd < 0) {
+      allow_interrupts();
+      return create_result::failed;
+    }
+    if (fstat(fd, &st) != 0) {
+      return give_up(fd, -1, made, st);
+    }
+    if (same_file(st, in_st)) {
+      close(fd);
+      allow_interrupts();
+      return create_result::is_input;
+    }
+    // The header is patched in place at the end; a pipe, a terminal or a
+    // socket would get a second header instead.
+    bool regular = S_ISREG(st.st_mode);
+    int fl = fcntl(fd, F_GETFL);
+    if ((!regular && lseek(fd, 0, SEEK_CUR) < 0) || fl < 0 ||
+        fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
+      return give_up(fd, -1, made, st);
+    }
+    // Only regular files are locked: /dev/null must not make unrelated runs
+    // wait for each other.
+    int lock_fd = -1;
+    if (regular) {
+      bool waited = false;
+      lock_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
+      if (lock_fd < 0 || !lock_exclusive(lock_fd, &waited)) {
+        return give_up(fd, lock_fd, waited ? nullptr : made, st);
+      }
+      // While this run waited, another may have removed the name or put a new
+      // file there; this one must write where the name leads now.
+      struct stat now;
+      if (stat(path, &now) != 0 || !same_file(now, st) || fstat(fd, &now) != 0) {
+        close(fd);
+        close(lock_fd);
+        allow_interrupts();
+        spins += waited ? 0 : 1;
+        continue;
+      }
+      // A run that got the lock first may have filled the file made here.
+      if (now.st_size != 0) {
+        made = nullptr;
+      }
+      keep_fd = lock_fd;
+      out_path = path;
+      out_dev = st.st_dev;
+      out_ino = st.st_ino;
+      made_name = made;
+      armed = made_only;
+    }
+    allow_interrupts();
+    *out = fdopen(fd, "wb");
+    if (*out == nullptr) {
+      block_interrupts();
+      keep_fd = -1;
+      return give_up(fd, lock_fd, made, st);
+    }
+    if (regular) {
+      armed = emptying;
+      // Emptied last: every failure before this left the file as it was.
+      if (ftruncate(fd, 0) != 0) {
+        block_interrupts();
+        armed = hands_off;
+        std::fclose(*out);
+        keep_fd = -1;
+        return give_up(-1, lock_fd, made, st);
+      }
+    }
+    return create_result::ok;
+  }
+  return create_result::failed;
+}
+
+int close_output(std::FILE *out) {
+  block_interrupts();
+  int rc = std::fclose(out) == 0 ? 0 : -1;
+  if (keep_fd >= 0) {
+    if (rc != 0) {
+      remove_started();
+    }
+    armed = hands_off;
+    close(keep_fd);
+  }
+  return rc;
+}
+
+void discard_output(std::FILE *out) {
+  block_interrupts();
+  // Closed first, so that no buffered byte lands in the file after it was
+  // emptied.
+  std::fclose(out);
+  if (keep_fd >= 0) {
+    remove_started();
+    armed = hands_off;
+    close(keep_fd);
+  }
+}
