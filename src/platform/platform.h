@@ -24,18 +24,34 @@ bool put_text(std::FILE *stream, const char *text, std::size_t n);
 // directory, whose reading would fail only later.
 std::FILE *open_input(const char *path);
 
-enum class create_result { ok, failed, is_input };
+enum class create_result { ok, failed, is_input, exists };
+
+// The whole of an opened input as bytes in memory: mapped where it is a
+// regular file, else read to its end. The bytes stay until the process ends.
+// False when a read failed.
+bool map_input(std::FILE *in, const std::uint8_t **data, std::size_t *size);
+
+// The system's part of map_input: maps a regular, non-empty input. False
+// when it cannot, and map_input reads it instead.
+bool map_regular(std::FILE *in, const std::uint8_t **data, std::size_t *size);
+
+// Makes a standard stream carry bytes as they are, where the system would
+// otherwise translate line ends.
+void set_binary(std::FILE *stream);
 
 // Makes an interrupt remove an output this run has started, and (where there
 // are such signals) a write past the file-size limit or to a closed standard
 // error fail like any write. Call once, before open_output.
 void install_interrupt_cleanup();
 
-// Opens path for writing, as fopen's "wb" would, for a run that reads in. Refuses the input itself
-// and anything that cannot be rewound, leaving it as it was. A regular file is locked against other
-// runs, then emptied last, once nothing can fail any more. path must stay valid until the output is
-// closed or discarded.
-create_result open_output(const char *path, std::FILE *in, std::FILE **out);
+// Opens path for writing, as fopen's "wb" would, for a run that reads in.
+// Refuses the input itself and anything that cannot be rewound, leaving it
+// as it was. A regular file is locked against other runs, then emptied last,
+// once nothing can fail any more. Unless replace is set, an existing regular
+// file is refused as exists, untouched: the file is created only when there
+// is none, in one step. path must stay valid until the output is closed or
+// discarded.
+create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool replace = true);
 
 // Closes the finished output and releases it to other runs. Returns 0, or -1
 // when the close reveals a lost write; the output is then removed.

@@ -4,6 +4,9 @@
 // platform_posix_output.cpp.
 #include "platform.h"
 
+#include <cstdlib>
+
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -25,6 +28,22 @@ std::FILE *open_input(const char *path) {
   }
   return in;
 }
+
+bool map_regular(std::FILE *in, const std::uint8_t **data, std::size_t *size) {
+  struct stat st;
+  if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
+    void *map =
+        mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fileno(in), 0);
+    if (map != MAP_FAILED) {
+      *data = static_cast<const std::uint8_t *>(map);
+      *size = static_cast<std::size_t>(st.st_size);
+      return true;
+    }
+  }
+  return false;
+}
+
+void set_binary(std::FILE *) {}
 
 bool write_direct(std::FILE *out, const std::uint8_t *data, std::size_t n) {
   ssize_t written = write(fileno(out), data, n);

@@ -212,7 +212,7 @@ static create_result give_up(int fd, int lock_fd, const char *made, const struct
   return create_result::failed;
 }
 
-create_result open_output(const char *path, std::FILE *in, std::FILE **out) {
+create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool replace) {
   struct stat in_st;
   if (fstat(fileno(in), &in_st) != 0) {
     return create_result::failed;
@@ -246,6 +246,12 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out) {
     // The header is patched in place at the end; a pipe, a terminal or a
     // socket would get a second header instead.
     bool regular = S_ISREG(st.st_mode);
+    // The create above failed because the file was there: it stays as it is.
+    if (regular && made == nullptr && !replace) {
+      close(fd);
+      allow_interrupts();
+      return create_result::exists;
+    }
     int fl = fcntl(fd, F_GETFL);
     if ((!regular && lseek(fd, 0, SEEK_CUR) < 0) || fl < 0 ||
         fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {

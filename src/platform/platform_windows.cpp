@@ -5,6 +5,7 @@
 #include "platform_windows.h"
 #include "platform.h"
 
+#include <cstdint>
 #include <cstdlib>
 #include <cstring>
 
@@ -98,6 +99,31 @@ std::FILE *open_input(const char *path) {
     _close(fd);
   }
   return in;
+}
+
+bool map_regular(std::FILE *in, const std::uint8_t **data, std::size_t *size) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in)));
+  LARGE_INTEGER length{};
+  if (GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &length) && length.QuadPart > 0 &&
+      static_cast<unsigned long long>(length.QuadPart) <= SIZE_MAX) {
+    HANDLE mapping = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
+    void *view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
+    if (mapping != nullptr) {
+      CloseHandle(mapping); // the view keeps the mapping
+    }
+    if (view != nullptr) {
+      *data = static_cast<const std::uint8_t *>(view);
+      *size = static_cast<std::size_t>(length.QuadPart);
+      return true;
+    }
+  }
+  return false;
+}
+
+// The C runtime would turn LF into CR LF on the way out, and on the way in
+// drop CRs and stop at 0x1A.
+void set_binary(std::FILE *stream) {
+  _setmode(_fileno(stream), _O_BINARY);
 }
 
 bool write_direct(std::FILE *out, const std::uint8_t *data, std::size_t n) {

@@ -164,7 +164,7 @@ static bool lock_exclusive(HANDLE lock, bool *waited) {
   return GetLastError() == ERROR_NOT_SUPPORTED || GetLastError() == ERROR_INVALID_FUNCTION;
 }
 
-create_result open_output(const char *path, std::FILE *in, std::FILE **out) {
+create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool replace) {
   std::wstring w = widen(path);
   if (w.empty()) {
     return create_result::failed;
@@ -198,6 +198,11 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out) {
     // get a second header instead.
     if (GetFileType(h) != FILE_TYPE_DISK) {
       return give_up(h, INVALID_HANDLE_VALUE, made);
+    }
+    // CREATE_NEW failed because the file was there: it stays as it is.
+    if (!made && !replace) {
+      CloseHandle(h);
+      return create_result::exists;
     }
     HANDLE lock = INVALID_HANDLE_VALUE;
     bool waited = false;

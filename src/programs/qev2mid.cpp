@@ -1,5 +1,6 @@
 // qev2mid: converts a QEV event file into a Standard MIDI File beside it.
 #include "midi/midi_writer.h"
+#include "output_path.h"
 #include "platform/platform.h"
 #include "put_format.h"
 #include "qev/event_reader.h"
@@ -7,30 +8,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-
-// The extension of path: from its last "." to the end, or "" when there is no
-// "." or a directory or drive separator follows it. Never null.
-static const char *getext(const char *path) {
-  const char *dot = std::strrchr(path, '.');
-  if (dot == nullptr || std::strchr(dot, '/') != nullptr || std::strchr(dot, '\\') != nullptr ||
-      std::strchr(dot, ':') != nullptr) {
-    return "";
-  }
-  return dot;
-}
-
-// path with its extension replaced by ext, newly allocated; null when out of memory.
-static char *newext(const char *path, const char *ext) {
-  std::size_t stem = std::strlen(path) - std::strlen(getext(path));
-  std::size_t extlen = std::strlen(ext);
-  char *result = static_cast<char *>(std::malloc(stem + extlen + 1));
-  if (result == nullptr) {
-    return nullptr;
-  }
-  std::memcpy(result, path, stem);
-  std::memcpy(result + stem, ext, extlen + 1);
-  return result;
-}
 
 // Ends a run whose output exists but is incomplete.
 [[noreturn]] static void fail(std::FILE *in, std::FILE *out) {
@@ -70,6 +47,7 @@ int main(int argc, char **argv) {
     std::fclose(in);
     std::exit(1);
   case create_result::failed:
+  case create_result::exists: // only asked for by mid2qev
     put_format(stderr, "%s: Error creating %s\n", prog, outpath);
     std::fclose(in);
     std::exit(1);

@@ -148,6 +148,10 @@ static void report(const check_record &r, void *context) {
   case check_kind::cannot_convert:
     print_fault(r);
     return;
+  case check_kind::midi_file:
+    put_format(stdout, "cannot convert: this is a Standard MIDI File, not QEV text; mid2qev "
+                       "converts it to QEV\n");
+    return;
   case check_kind::after_mark:
     put_format(stdout, "note: byte 0x1A ends the input here; %llu %s after it %s ignored\n",
                static_cast<unsigned long long>(r.ignored), r.ignored == 1 ? "byte" : "bytes",

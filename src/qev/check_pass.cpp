@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 // The line on which each channel's note began to sound; 0 while it is silent.
 static std::array<std::array<std::uint64_t, 128>, 16> sounding;
@@ -16,6 +17,13 @@ static bool meant_as_event(const char *line) {
   field_problem why;
   return explain_line(line, &e, &why) ||
          !(why.fault == field_fault::missing && why.where == field::seconds);
+}
+
+// A Standard MIDI File, bare or in a RIFF RMID wrapper, by its first bytes;
+// the input buffer holds the start of the file while its first line is read.
+static bool is_midi(const char *start) {
+  return std::memcmp(start, "MThd", 4) == 0 ||
+         (std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "RMID", 4) == 0);
 }
 
 // Note on with velocity 0 is a note off, as in MIDI.
@@ -95,7 +103,8 @@ int check_stream(std::FILE *in, check_report report, void *context) {
   }
   if (rc == -2) {
     check_record r{};
-    r.kind = check_kind::cannot_convert;
+    r.kind =
+        input_line == 1 && is_midi(input_buf) ? check_kind::midi_file : check_kind::cannot_convert;
     r.fault = input_error;
     r.line = input_error == input_fault::read_failed ? 0 : input_line;
     r.column = input_error_column;

@@ -17,6 +17,7 @@ enum class check_kind {
   earlier,          // an event earlier than the last accepted one: last_time, other_line
   hidden_by_bom,    // the first line would be an event but for a byte-order mark
   cannot_convert,   // the converter stops here: fault, column, error
+  midi_file,        // the file is a Standard MIDI File, not QEV text
   after_mark,       // a 0x1A ends the input, and bytes that are not padding follow: ignored
   off_not_sounding, // a note off for a note that is not sounding
   on_sounding,      // a note on for a note that is sounding since other_line

@@ -1,0 +1,451 @@
+// The MIDI reader. A first pass reads every track, checks every byte and
+// gathers the tempo changes; a second hands out the notes, merging the
+// tracks with a cursor each, by exact time.
+//
+// Times stay exact until a note is handed out: a tick's time is a count of
+// units, at = sum(ticks x rate), and its milliseconds are at / den rounded
+// halves up. With ticks per quarter note the rate is the tempo in us per
+// quarter note and den is 1000 x division; with SMPTE timing the rate is
+// 1000 (1001 for 30 drop-frame) and den is frames per second x ticks per
+// frame. Rounding each delta and adding them up would drift.
+#include "midi_reader.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <queue>
+#include <utility>
+#include <vector>
+
+static constexpr std::uint64_t max_ms = 0xFFFFFFFF;
+static constexpr std::uint32_t default_tempo = 500000;
+
+struct track {
+  std::size_t start, end; // end is just past its End of Track, if it has one
+  std::uint64_t end_tick;
+  std::uint64_t start_at; // format 2: where the sequence begins
+  bool has_note;
+  std::uint64_t last_note_tick;
+  std::size_t last_note_offset;
+};
+
+struct tempo_change {
+  std::uint64_t tick;
+  unsigned track;
+  std::uint32_t tempo;
+};
+
+// From tick on, time runs at rate units a tick; at is the time at tick.
+struct segment {
+  std::uint64_t tick, at;
+  std::uint32_t rate;
+};
+
+struct cursor {
+  std::size_t p, end;
+  std::uint8_t running;
+  std::uint64_t tick;
+  std::size_t seg;
+  midi_note pending;
+};
+
+enum class kind { note, channel, sysex, meta, tempo, end_of_track, filler };
+
+struct event {
+  kind k;
+  dropped_kind what;
+  std::uint8_t status, data1, data2;
+  std::uint32_t tempo;
+  std::uint64_t tick;
+  std::size_t offset;
+};
+
+static const std::uint8_t *bytes = nullptr;
+static std::vector<track> tracks;
+static std::vector<tempo_change> changes;
+static std::vector<segment> segments;
+static std::vector<cursor> cursors;
+static bool sequential = false; // format 2: each track after the one before
+static std::size_t current = 0;
+static std::uint32_t default_rate = default_tempo;
+static std::uint64_t den = 1;
+using due = std::pair<std::uint64_t, std::size_t>; // exact time, track
+static std::priority_queue<due, std::vector<due>, std::greater<>> heap;
+
+static std::uint32_t be32(std::size_t p) {
+  return static_cast<std::uint32_t>(bytes[p]) << 24 |
+         static_cast<std::uint32_t>(bytes[p + 1]) << 16 |
+         static_cast<std::uint32_t>(bytes[p + 2]) << 8 | bytes[p + 3];
+}
+
+static unsigned be16(std::size_t p) {
+  return static_cast<unsigned>(bytes[p]) << 8 | bytes[p + 1];
+}
+
+static bool fail(midi_fault *f, std::size_t offset, const char *format, unsigned value = 0) {
+  if (f != nullptr) {
+    std::snprintf(f->reason, sizeof f->reason, format, value);
+    f->offset = offset;
+    f->too_late = false;
+  }
+  return false;
+}
+
+// A variable-length number of at most four bytes.
+static bool read_number(cursor &c, std::uint32_t *value, midi_fault *f, unsigned track_no) {
+  std::size_t start = c.p;
+  std::uint32_t v = 0;
+  for (int i = 0; i < 4; ++i) {
+    if (c.p >= c.end) {
+      return fail(f, c.p, "track %u ends inside an event", track_no);
+    }
+    std::uint8_t b = bytes[c.p++];
+    v = v << 7 | (b & 0x7Fu);
+    if ((b & 0x80) == 0) {
+      *value = v;
+      return true;
+    }
+  }
+  return fail(f, start, "a variable-length number longer than 4 bytes");
+}
+
+// Skips length bytes of a meta or sysex event.
+static bool skip_data(cursor &c, midi_fault *f, unsigned track_no, std::uint32_t *length) {
+  if (!read_number(c, length, f, track_no)) {
+    return false;
+  }
+  if (*length > c.end - c.p) {
+    return fail(f, c.end, "track %u ends inside an event", track_no);
+  }
+  c.p += *length;
+  return true;
+}
+
+static bool read_event(cursor &c, event &e, midi_fault *f, unsigned track_no) {
+  std::uint32_t delta = 0, length = 0;
+  if (!read_number(c, &delta, f, track_no)) {
+    return false;
+  }
+  c.tick += delta;
+  e.tick = c.tick;
+  if (c.p >= c.end) {
+    return fail(f, c.p, "track %u ends inside an event", track_no);
+  }
+  e.offset = c.p;
+  std::uint8_t b = bytes[c.p];
+  if (b == 0xFF) {
+    if (++c.p >= c.end) {
+      return fail(f, c.p, "track %u ends inside an event", track_no);
+    }
+    std::uint8_t type = bytes[c.p++];
+    if (!skip_data(c, f, track_no, &length)) {
+      return false;
+    }
+    std::size_t data = c.p - length;
+    e.k = type == 0x2F                  ? kind::end_of_track
+          : type == 0x51                ? kind::tempo
+          : type == 0x01 && length == 0 ? kind::filler
+                                        : kind::meta;
+    // A Set Tempo uses its first three bytes; one with fewer means nothing.
+    if (e.k == kind::tempo) {
+      e.k = length >= 3 ? kind::tempo : kind::filler;
+      e.tempo = length >= 3 ? static_cast<std::uint32_t>(bytes[data]) << 16 |
+                                  static_cast<std::uint32_t>(bytes[data + 1]) << 8 | bytes[data + 2]
+                            : 0;
+    }
+    return true;
+  }
+  if (b == 0xF0 || b == 0xF7) {
+    ++c.p;
+    e.k = kind::sysex;
+    return skip_data(c, f, track_no, &length);
+  }
+  if (b > 0xF0) {
+    return fail(f, c.p, "status byte 0x%02X inside a track", b);
+  }
+  // Running status is set by channel status bytes alone, and carries on
+  // over meta and sysex events, as real files rely on.
+  if ((b & 0x80) != 0) {
+    c.running = b;
+    ++c.p;
+  } else if (c.running == 0) {
+    return fail(f, c.p, "a data byte with no running status");
+  }
+  e.status = c.running;
+  unsigned high = c.running & 0xF0u;
+  int n = high == 0xC0 || high == 0xD0 ? 1 : 2;
+  std::uint8_t data[2] = {0, 0};
+  for (int i = 0; i < n; ++i) {
+    if (c.p >= c.end) {
+      return fail(f, c.p, "track %u ends inside an event", track_no);
+    }
+    if ((bytes[c.p] & 0x80) != 0) {
+      return fail(f, c.p, "status byte 0x%02X inside a channel message", bytes[c.p]);
+    }
+    data[i] = bytes[c.p++];
+  }
+  e.data1 = data[0];
+  e.data2 = data[1];
+  e.k = high <= 0x90 ? kind::note : kind::channel;
+  e.what = high == 0xB0   ? dropped_kind::controller
+           : high == 0xC0 ? dropped_kind::program
+           : high == 0xE0 ? dropped_kind::pitch_bend
+                          : dropped_kind::aftertouch;
+  return true;
+}
+
+static std::uint64_t advance_at(const segment &s, std::uint64_t tick) {
+  std::uint64_t units = 0, at = 0;
+  if (__builtin_mul_overflow(tick - s.tick, std::uint64_t{s.rate}, &units) ||
+      __builtin_add_overflow(s.at, units, &at)) {
+    return UINT64_MAX; // far beyond any time QEV can hold
+  }
+  return at;
+}
+
+static std::uint64_t to_ms(std::uint64_t at) {
+  return at / den + ((at % den) * 2 >= den);
+}
+
+// The tempo map of every track (all) or of one, starting at start_at. Several
+// changes at one tick apply in order, so the last wins.
+static void build_segments(std::uint64_t start_at, bool all, std::size_t only) {
+  segments.assign(1, segment{0, start_at, default_rate});
+  for (const tempo_change &t : changes) {
+    if (!all && t.track != only) {
+      continue;
+    }
+    segment &last = segments.back();
+    if (t.tick == last.tick) {
+      last.rate = t.tempo;
+    } else {
+      segments.push_back({t.tick, advance_at(last, t.tick), t.tempo});
+    }
+  }
+}
+
+static std::uint64_t exact_at(std::uint64_t tick) {
+  auto s = std::upper_bound(segments.begin(), segments.end(), tick,
+                            [](std::uint64_t t, const segment &seg) { return t < seg.tick; });
+  return advance_at(*(s - 1), tick);
+}
+
+// Refuses the file when the last note of a track, and so every note after
+// it, would be later than QEV can write.
+static bool in_time(const track &t, midi_fault *f) {
+  if (!t.has_note || to_ms(exact_at(t.last_note_tick)) <= max_ms) {
+    return true;
+  }
+  fail(f, t.last_note_offset, "a note later than 4294967295 ms");
+  f->too_late = true;
+  return false;
+}
+
+static bool read_header(std::size_t size, std::size_t *pos, std::size_t *end, midi_file_info *info,
+                        midi_fault *f) {
+  std::size_t base = 0;
+  *end = size;
+  // A RIFF RMID file wraps the Standard MIDI File in its "data" chunk.
+  if (size >= 12 && std::equal(bytes, bytes + 4, "RIFF") &&
+      std::equal(bytes + 8, bytes + 12, "RMID")) {
+    std::size_t p = 12;
+    for (;;) {
+      if (size - p < 8) {
+        return fail(f, p, "no data chunk in the RIFF RMID file");
+      }
+      std::uint32_t len = static_cast<std::uint32_t>(bytes[p + 4]) |
+                          static_cast<std::uint32_t>(bytes[p + 5]) << 8 |
+                          static_cast<std::uint32_t>(bytes[p + 6]) << 16 |
+                          static_cast<std::uint32_t>(bytes[p + 7]) << 24;
+      if (std::equal(bytes + p, bytes + p + 4, "data")) {
+        base = p + 8;
+        *end = p + 8 + std::min<std::size_t>(len, size - p - 8);
+        break;
+      }
+      if (len > size - p - 8) {
+        return fail(f, p, "no data chunk in the RIFF RMID file");
+      }
+      p += 8 + len + (len & 1);
+    }
+  }
+  if (*end - base < 8 || !std::equal(bytes + base, bytes + base + 4, "MThd")) {
+    return fail(f, base, "no MThd at the start");
+  }
+  std::uint32_t length = be32(base + 4);
+  if (length < 6) {
+    return fail(f, base + 4, "a header chunk of %u bytes, fewer than 6", length);
+  }
+  if (length > *end - base - 8) {
+    return fail(f, *end, "the file ends inside the header chunk");
+  }
+  info->format = be16(base + 8);
+  info->tracks_announced = be16(base + 10);
+  unsigned division = be16(base + 12);
+  if (info->format > 2) {
+    return fail(f, base + 8, "format %u is not 0, 1 or 2", info->format);
+  }
+  info->smpte = (division & 0x8000) != 0;
+  if (!info->smpte) {
+    if (division == 0) {
+      return fail(f, base + 12, "a division of 0 ticks per quarter note");
+    }
+    info->ticks_per_quarter = division;
+    den = 1000ull * division;
+  } else {
+    unsigned fps = 256 - (division >> 8);
+    info->frames_per_second = fps;
+    info->ticks_per_frame = division & 0xFF;
+    if (fps != 24 && fps != 25 && fps != 29 && fps != 30) {
+      return fail(f, base + 12, "SMPTE rate -%u is not -24, -25, -29 or -30", fps);
+    }
+    if (info->ticks_per_frame == 0) {
+      return fail(f, base + 13, "an SMPTE division of 0 ticks per frame");
+    }
+    // Set Tempo means nothing here: ticks are a fixed length of time.
+    default_rate = fps == 29 ? 1001 : 1000;
+    den = std::uint64_t{fps == 29 ? 30u : fps} * info->ticks_per_frame;
+  }
+  *pos = base + 8 + length;
+  return true;
+}
+
+// Reads one track through, counting and checking its events.
+static bool read_track(track &t, unsigned number, midi_file_info *info, midi_fault *f) {
+  cursor c{t.start, t.end, 0, 0, 0, {}};
+  event e{};
+  while (c.p < c.end) {
+    if (!read_event(c, e, f, number)) {
+      return false;
+    }
+    if (e.k == kind::end_of_track) {
+      t.end = c.p;
+      break;
+    }
+    if (e.k == kind::note) {
+      ++info->notes;
+      t.has_note = true;
+      t.last_note_tick = e.tick;
+      t.last_note_offset = e.offset;
+    } else if (e.k == kind::tempo && !info->smpte) {
+      changes.push_back({e.tick, number - 1, e.tempo});
+    } else if (e.k != kind::filler && e.k != kind::tempo) {
+      ++info->dropped[static_cast<std::size_t>(e.k == kind::sysex  ? dropped_kind::sysex
+                                               : e.k == kind::meta ? dropped_kind::meta
+                                                                   : e.what)];
+    }
+  }
+  t.end_tick = c.tick;
+  return true;
+}
+
+// Moves the cursor of track i to its next note and queues it.
+static void queue_next(std::size_t i) {
+  cursor &c = cursors[i];
+  event e{};
+  while (c.p < c.end && read_event(c, e, nullptr, 0)) {
+    if (e.k == kind::note) {
+      while (c.seg + 1 < segments.size() && segments[c.seg + 1].tick <= e.tick) {
+        ++c.seg;
+      }
+      std::uint64_t at = advance_at(segments[c.seg], e.tick);
+      c.pending = {static_cast<std::uint32_t>(to_ms(at)), e.status, e.data1, e.data2};
+      heap.push({at, i});
+      return;
+    }
+  }
+}
+
+static void start_track(std::size_t i) {
+  cursors[i] = cursor{tracks[i].start, tracks[i].end, 0, 0, 0, {}};
+  queue_next(i);
+}
+
+bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
+               midi_fault *fault) {
+  bytes = data;
+  *info = midi_file_info{};
+  tracks.clear();
+  changes.clear();
+  heap = {};
+  default_rate = default_tempo;
+  std::size_t pos = 0, end = 0;
+  if (!read_header(size, &pos, &end, info, fault)) {
+    return false;
+  }
+  // Chunks other than MTrk are skipped; reading stops after the number of
+  // tracks announced, and fewer whole chunks than that is no error.
+  while (tracks.size() < info->tracks_announced && pos < end) {
+    if (end - pos < 8) {
+      return fail(fault, pos, "the file ends inside the header of chunk %u",
+                  static_cast<unsigned>(tracks.size()) + 1);
+    }
+    std::uint32_t length = be32(pos + 4);
+    bool is_track = std::equal(bytes + pos, bytes + pos + 4, "MTrk");
+    if (length > end - pos - 8) {
+      // A truncated download must not pass as a shorter song.
+      return fail(fault, pos,
+                  is_track ? "track %u runs past the end of the file"
+                           : "a chunk after track %u runs past the end of the file",
+                  static_cast<unsigned>(tracks.size()) + (is_track ? 1 : 0));
+    }
+    if (is_track) {
+      tracks.push_back({pos + 8, pos + 8 + length, 0, 0, false, 0, 0});
+    }
+    pos += 8 + std::size_t{length};
+  }
+  info->tracks_found = static_cast<unsigned>(tracks.size());
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    if (!read_track(tracks[i], static_cast<unsigned>(i) + 1, info, fault)) {
+      return false;
+    }
+  }
+  sequential = info->format == 2;
+  cursors.assign(tracks.size(), cursor{});
+  if (!sequential) {
+    std::stable_sort(changes.begin(), changes.end(),
+                     [](const tempo_change &a, const tempo_change &b) { return a.tick < b.tick; });
+    build_segments(0, true, 0);
+    for (const track &t : tracks) {
+      if (!in_time(t, fault)) {
+        return false;
+      }
+    }
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+      start_track(i);
+    }
+    return true;
+  }
+  // Format 2: each track is a sequence of its own, with its own tempo map,
+  // and starts where the one before ended.
+  std::uint64_t at = 0;
+  for (std::size_t i = 0; i < tracks.size(); ++i) {
+    tracks[i].start_at = at;
+    build_segments(at, false, i);
+    if (!in_time(tracks[i], fault)) {
+      return false;
+    }
+    at = exact_at(tracks[i].end_tick);
+  }
+  current = 0;
+  if (!tracks.empty()) {
+    build_segments(0, false, 0);
+    start_track(0);
+  }
+  return true;
+}
+
+bool midi_next(midi_note *note) {
+  while (heap.empty()) {
+    if (!sequential || current + 1 >= tracks.size()) {
+      return false;
+    }
+    ++current;
+    build_segments(tracks[current].start_at, false, current);
+    start_track(current);
+  }
+  std::size_t i = heap.top().second;
+  heap.pop();
+  *note = cursors[i].pending;
+  queue_next(i);
+  return true;
+}

@@ -1,0 +1,124 @@
+// mid2qev: converts a Standard MIDI File into a QEV event file beside it,
+// the way back from qev2mid. It never replaces a QEV file unless told to.
+#include "midi/midi_reader.h"
+#include "output_path.h"
+#include "platform/platform.h"
+#include "put_format.h"
+#include "qev/qev_writer.h"
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+
+// Help and version go to standard output, which must take them.
+static int finish_output(const char *prog) {
+  if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0) {
+    put_format(stderr, "%s: Error writing standard output\n", prog);
+    return 1;
+  }
+  return 0;
+}
+
+int main(int argc, char **argv) {
+  platform_start(&argc, &argv);
+  const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "mid2qev";
+  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+    put_format(stdout,
+               "Usage: %s [-f] [-o OUT] MIDI-FILE\n"
+               "Writes the notes of a Standard MIDI File as a QEV event file beside it,\n"
+               "named like it with the extension .qev.\n"
+               "  -f      replace an existing output\n"
+               "  -o OUT  write OUT instead; - is standard output\n"
+               "A MIDI-FILE of - is standard input, and then needs -o.\n",
+               prog);
+    return finish_output(prog);
+  }
+  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+    put_format(stdout, "mid2qev %s\n", QEV2MID_VERSION);
+    return finish_output(prog);
+  }
+  bool force = false, usage = false;
+  const char *inpath = nullptr;
+  char *outpath = nullptr;
+  for (int i = 1; i < argc; ++i) {
+    if (std::strcmp(argv[i], "-f") == 0) {
+      force = true;
+    } else if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
+      outpath = argv[++i];
+    } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
+      usage = true;
+    } else if (inpath == nullptr) {
+      inpath = argv[i];
+    } else {
+      usage = true;
+    }
+  }
+  bool from_stdin = inpath != nullptr && std::strcmp(inpath, "-") == 0;
+  if (usage || inpath == nullptr || (from_stdin && outpath == nullptr)) {
+    put_format(stderr, "Usage: %s [-f] [-o OUT] MIDI-FILE\n", prog);
+    std::exit(1);
+  }
+  install_interrupt_cleanup();
+  std::FILE *in = from_stdin ? stdin : open_input(inpath);
+  if (in == nullptr) {
+    put_format(stderr, "%s: File %s not found\n", prog, inpath);
+    std::exit(1);
+  }
+  set_binary(in);
+  // The whole input is read and checked before the output is touched.
+  const std::uint8_t *data = nullptr;
+  std::size_t size = 0;
+  if (!map_input(in, &data, &size)) {
+    put_format(stderr, "%s: Error reading %s\n", prog, inpath);
+    std::exit(1);
+  }
+  midi_file_info info{};
+  midi_fault fault{};
+  if (!midi_open(data, size, &info, &fault)) {
+    put_format(stderr,
+               fault.too_late ? "%s: %s cannot be written as QEV: %s at byte %zu\n"
+                              : "%s: %s is not a Standard MIDI File: %s at byte %zu\n",
+               prog, inpath, fault.reason, fault.offset);
+    std::exit(1);
+  }
+  const char *name = from_stdin ? nullptr : inpath;
+  if (outpath != nullptr && std::strcmp(outpath, "-") == 0) {
+    // No lock and no removal here: what was written stays.
+    set_binary(stdout);
+    if (write_qev(stdout, name, info) != 0 || std::fclose(stdout) != 0) {
+      put_format(stderr, "%s: Error writing standard output\n", prog);
+      std::exit(1);
+    }
+    std::exit(0);
+  }
+  if (outpath == nullptr && (outpath = newext(inpath, ".qev")) == nullptr) {
+    put_format(stderr, "%s: Memory overflow\n", prog);
+    std::exit(1);
+  }
+  std::FILE *out = nullptr;
+  switch (open_output(outpath, in, &out, force)) {
+  case create_result::ok:
+    break;
+  case create_result::is_input:
+    put_format(stderr, "%s: Output file %s is the input file\n", prog, outpath);
+    std::exit(1);
+  case create_result::exists:
+    // A hand-written QEV file, comments and all, is never replaced unasked.
+    put_format(stderr, "%s: %s exists; use -f to replace it\n", prog, outpath);
+    std::exit(1);
+  case create_result::failed:
+    put_format(stderr, "%s: Error creating %s\n", prog, outpath);
+    std::exit(1);
+  }
+  if (write_qev(out, name, info) != 0) {
+    discard_output(out);
+    put_format(stderr, "%s: Error writing %s\n", prog, outpath);
+    std::exit(1);
+  }
+  // The last chance to hear of a lost write; success must not be claimed past it.
+  if (close_output(out) != 0) {
+    put_format(stderr, "%s: Error writing %s\n", prog, outpath);
+    std::exit(1);
+  }
+  std::exit(0);
+}

@@ -1,0 +1,119 @@
+// QEV output: comment lines first, then event lines gathered in a large
+// buffer and handed to the stream in large writes.
+#include "qev_writer.h"
+
+#include <array>
+#include <cstring>
+#include <string>
+
+// v in decimal at out; returns where it ends.
+static char *put_number(char *out, std::uint32_t v) {
+  int n = 1;
+  for (std::uint32_t rest = v; rest >= 10; rest /= 10) {
+    ++n;
+  }
+  for (int i = n - 1; i >= 0; --i) {
+    out[i] = static_cast<char>('0' + v % 10);
+    v /= 10;
+  }
+  return out + n;
+}
+
+std::size_t format_event(char *out, const midi_note &n) {
+  char *p = put_number(out, n.ms / 1000);
+  *p++ = ' ';
+  p = put_number(p, n.ms % 1000);
+  *p++ = ' ';
+  *p++ = static_cast<char>('a' + (n.status & 0x0F));
+  *p++ = ' ';
+  // A note on with velocity 0 stays as it is written, so that qev2mid gives
+  // back the same bytes; qevcheck reads it as a note off.
+  *p++ = (n.status & 0xF0) == 0x90 ? 'P' : 'D';
+  *p++ = ' ';
+  p = put_number(p, n.note);
+  *p++ = ' ';
+  p = put_number(p, n.velocity);
+  *p++ = '\n';
+  return static_cast<std::size_t>(p - out);
+}
+
+// The name as a comment can hold it: no directory, nothing that could end
+// the line or the input, and well short of the longest line.
+static std::string shown_name(const char *name) {
+  const char *base = name;
+  for (const char *p = name; *p != '\0'; ++p) {
+    if (*p == '/' || *p == '\\') {
+      base = p + 1;
+    }
+  }
+  std::string s;
+  for (const char *p = base; *p != '\0' && s.size() < 160; ++p) {
+    auto b = static_cast<unsigned char>(*p);
+    s += b < 0x20 || b == 0x7F ? '?' : *p;
+  }
+  return s;
+}
+
+static std::string counted(std::uint64_t n, const char *one, const char *many) {
+  return std::to_string(n) + " " + (n == 1 ? one : many);
+}
+
+static std::string preamble(const char *name, const midi_file_info &info) {
+  std::string s = "# ";
+  if (name != nullptr) {
+    s += shown_name(name) + ": ";
+  }
+  s += "Standard MIDI File, format " + std::to_string(info.format) + ", " +
+       counted(info.tracks_found, "track", "tracks") + ", ";
+  if (!info.smpte) {
+    s += counted(info.ticks_per_quarter, "tick", "ticks") + " per quarter note\n";
+  } else {
+    s += info.frames_per_second == 29 ? std::string("30 drop-frame")
+                                      : std::to_string(info.frames_per_second);
+    s += " frames per second, " + counted(info.ticks_per_frame, "tick", "ticks") + " per frame\n";
+  }
+  if (info.tracks_found < info.tracks_announced) {
+    s += "# " + std::to_string(info.tracks_found) + " of " +
+         counted(info.tracks_announced, "track", "tracks") + " announced are in the file\n";
+  }
+  static constexpr std::array<std::array<const char *, 2>, 6> kinds = {{
+      {"program change", "program changes"},
+      {"controller", "controllers"},
+      {"pitch bend", "pitch bends"},
+      {"aftertouch", "aftertouch events"},
+      {"system exclusive", "system exclusives"},
+      {"meta event", "meta events"},
+  }};
+  std::string dropped;
+  for (std::size_t k = 0; k < kinds.size(); ++k) {
+    if (info.dropped[k] != 0) {
+      dropped += dropped.empty() ? "" : ", ";
+      dropped += counted(info.dropped[k], kinds[k][0], kinds[k][1]);
+    }
+  }
+  if (!dropped.empty()) {
+    s += "# QEV holds notes only; dropped: " + dropped + "\n";
+  }
+  return s;
+}
+
+int write_qev(std::FILE *out, const char *name, const midi_file_info &info) {
+  std::string head = preamble(name, info);
+  std::fwrite(head.data(), 1, head.size(), out);
+  static std::array<char, 64 * 1024> pending;
+  std::size_t len = 0;
+  midi_note n{};
+  while (midi_next(&n)) {
+    if (pending.size() - len < max_event_line) {
+      std::fwrite(pending.data(), 1, len, out);
+      len = 0;
+      // A failed write ends the run where it happens.
+      if (std::ferror(out)) {
+        return -1;
+      }
+    }
+    len += format_event(pending.data() + len, n);
+  }
+  std::fwrite(pending.data(), 1, len, out);
+  return std::fflush(out) != 0 || std::ferror(out) ? -1 : 0;
+}

@@ -1,0 +1,25 @@
+// QEV output: MIDI notes written back as QEV text, one event line each in
+// the plain form that qev2mid reads fastest, after comment lines that say
+// what the file was and what QEV could not keep.
+#ifndef QEV2MID_QEV_WRITER_H
+#define QEV2MID_QEV_WRITER_H
+
+#include "midi/midi_reader.h"
+
+#include <cstddef>
+#include <cstdio>
+
+// The longest event line, "4294967 295 p D 127 127" and its line feed.
+inline constexpr std::size_t max_event_line = 24;
+
+// Puts one event line at out, which has room for max_event_line bytes:
+// SECONDS MILLISECONDS CHANNEL KIND NOTE VELOCITY, milliseconds 0 to 999,
+// single spaces, a line feed. Returns its length.
+std::size_t format_event(char *out, const midi_note &n);
+
+// Writes the comment lines, then every note that midi_next hands out. name
+// is the input's file name, shown without its directory, or null. Returns 0,
+// or -1 when a write failed.
+int write_qev(std::FILE *out, const char *name, const midi_file_info &info);
+
+#endif

@@ -1,0 +1,152 @@
+#include "midi/midi_reader.h"
+#include "qev/qev_writer.h"
+
+#include "test_names.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Bytes = std::vector<std::uint8_t>;
+
+Bytes cat(std::initializer_list<Bytes> parts) {
+  Bytes all;
+  for (const Bytes &p : parts) {
+    all.insert(all.end(), p.begin(), p.end());
+  }
+  return all;
+}
+
+Bytes be32(std::uint32_t v) {
+  return {static_cast<std::uint8_t>(v >> 24), static_cast<std::uint8_t>(v >> 16),
+          static_cast<std::uint8_t>(v >> 8), static_cast<std::uint8_t>(v)};
+}
+
+Bytes chunk(const char *id, const Bytes &body) {
+  return cat({Bytes(id, id + 4), be32(static_cast<std::uint32_t>(body.size())), body});
+}
+
+Bytes header(unsigned format, unsigned tracks, std::uint16_t division) {
+  return chunk("MThd",
+               {0, static_cast<std::uint8_t>(format), 0, static_cast<std::uint8_t>(tracks),
+                static_cast<std::uint8_t>(division >> 8), static_cast<std::uint8_t>(division)});
+}
+
+Bytes track(const Bytes &events) {
+  return chunk("MTrk", events);
+}
+
+const Bytes eot = {0x00, 0xFF, 0x2F, 0x00};
+
+// A file's note lines as mid2qev writes them, or "error: REASON at N".
+std::string read(const Bytes &file) {
+  midi_file_info info{};
+  midi_fault fault{};
+  if (!midi_open(file.data(), file.size(), &info, &fault)) {
+    return "error: " + std::string(fault.reason) + " at " + std::to_string(fault.offset);
+  }
+  std::string lines;
+  midi_note n{};
+  while (midi_next(&n)) {
+    char line[max_event_line];
+    lines.append(line, format_event(line, n));
+  }
+  return lines;
+}
+
+struct Case {
+  const char *name;
+  Bytes file;
+  std::string want;
+};
+
+const Case cases[] = {
+    {"qev2mid's own output",
+     cat({header(1, 2, 500),
+          track({0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20, 0x00, 0xFF, 0x2F, 0x00}),
+          track({0x00, 0x90, 0x3C, 0x64, 0x87, 0x68, 0x80, 0x3C, 0x00, 0xFF, 0xFF, 0xFF,
+                 0x7F, 0xFF, 0x01, 0x00, 0x01, 0x90, 0x3D, 0x00, 0x00, 0xFF, 0x2F, 0x00})}),
+     "0 0 a P 60 100\n1 0 a D 60 0\n268436 456 a P 61 0\n"},
+    {"running status after meta and sysex",
+     cat({header(0, 1, 96), track({0x00, 0x91, 0x40, 0x50, 0x00, 0xFF, 0x01, 0x02, 'h',  'i',
+                                   0x00, 0xF0, 0x02, 0x7E, 0xF7, 0x60, 0x40, 0x00, 0x00, 0xF7,
+                                   0x01, 0x81, 0x00, 0x41, 0x50, 0x00, 0xFF, 0x2F, 0x00})}),
+     "0 0 b P 64 80\n0 500 b P 64 0\n0 500 b P 65 80\n"},
+    {"halves round up, ties keep tick order",
+     // A tick is 0.25 ms: 0.5 ms rounds up to 1, as 1 ms is, and they keep their order.
+     cat({header(0, 1, 2000),
+          track({0x02, 0x90, 0x01, 0x01, 0x02, 0x90, 0x02, 0x01, 0x00, 0xFF, 0x2F, 0x00})}),
+     "0 1 a P 1 1\n0 1 a P 2 1\n"},
+    {"a tempo in a later track applies to all",
+     cat({header(1, 2, 1), track({0x02, 0x90, 0x3C, 0x40, 0x00, 0xFF, 0x2F, 0x00}),
+          track({0x01, 0xFF, 0x51, 0x03, 0x0F, 0x42, 0x40, 0x00, 0xFF, 0x2F, 0x00})}),
+     "1 500 a P 60 64\n"},
+    {"same time: earlier track first",
+     cat({header(1, 2, 1), track({0x00, 0x92, 0x01, 0x01, 0x00, 0xFF, 0x2F, 0x00}),
+          track({0x00, 0x91, 0x02, 0x02, 0x00, 0xFF, 0x2F, 0x00})}),
+     "0 0 c P 1 1\n0 0 b P 2 2\n"},
+    {"SMPTE 25 fps, 40 ticks a frame, tempo ignored",
+     cat({header(0, 1, 0xE728), track({0x00, 0xFF, 0x51, 0x03, 0x00, 0x00, 0x01, 0x28, 0x90, 0x3C,
+                                       0x40, 0x00, 0xFF, 0x2F, 0x00})}),
+     "0 40 a P 60 64\n"},
+    {"SMPTE 30 drop-frame", cat({header(0, 1, 0xE301), track({0x1E, 0x90, 0x3C, 0x40})}),
+     "1 1 a P 60 64\n"},
+    {"format 2 plays tracks one after another",
+     cat({header(2, 2, 500), track({0x00, 0x90, 0x01, 0x01, 0x87, 0x68, 0xFF, 0x2F, 0x00}),
+          track({0x00, 0x90, 0x02, 0x02, 0x00, 0xFF, 0x2F, 0x00})}),
+     "0 0 a P 1 1\n1 0 a P 2 2\n"},
+    {"unknown chunks and bytes after the tracks",
+     cat({header(0, 1, 500), chunk("XFIH", {1, 2, 3}), track({0x00, 0x90, 0x01, 0x01}),
+          Bytes{'j', 'u', 'n', 'k'}}),
+     "0 0 a P 1 1\n"},
+    {"bytes after End of Track",
+     cat({header(0, 1, 500), track(cat({eot, {0x00, 0x90, 0x01, 0x01}}))}), ""},
+    {"RIFF RMID",
+     cat({Bytes{'R', 'I', 'F', 'F', 38,  0,   0,  0, 'R', 'M',
+                'I', 'D', 'd', 'a', 't', 'a', 26, 0, 0,   0},
+          header(0, 1, 500), track({0x00, 0x90, 0x01, 0x01})}),
+     "0 0 a P 1 1\n"},
+    {"fewer tracks than announced", cat({header(1, 3, 500), track({0x00, 0x90, 0x01, 0x01})}),
+     "0 0 a P 1 1\n"},
+
+    {"not MIDI", Bytes{'0', ' ', '0', ' ', 'a', '\n', 0, 0}, "error: no MThd at the start at 0"},
+    {"division 0", cat({header(0, 1, 0)}), "error: a division of 0 ticks per quarter note at 12"},
+    {"SMPTE rate -23", cat({header(0, 1, 0xE901)}),
+     "error: SMPTE rate -23 is not -24, -25, -29 or -30 at 12"},
+    {"truncated track", cat({header(0, 1, 500), be32(0x4D54726B), be32(9), Bytes{0x00, 0x90}}),
+     "error: track 1 runs past the end of the file at 14"},
+    {"ends inside a chunk header", cat({header(0, 2, 500), track(eot), Bytes{'M', 'T'}}),
+     "error: the file ends inside the header of chunk 2 at 26"},
+    {"ends inside an event", cat({header(0, 1, 500), track({0x00, 0x90, 0x01})}),
+     "error: track 1 ends inside an event at 25"},
+    {"long variable-length number",
+     cat({header(0, 1, 500), track({0x81, 0x81, 0x81, 0x81, 0x00, 0x90, 0x01, 0x01})}),
+     "error: a variable-length number longer than 4 bytes at 22"},
+    {"data byte with no running status", cat({header(0, 1, 500), track({0x00, 0x3C, 0x40})}),
+     "error: a data byte with no running status at 23"},
+    {"status F4 in a track", cat({header(0, 1, 500), track({0x00, 0xF4})}),
+     "error: status byte 0xF4 inside a track at 23"},
+    {"later than 2^32 ms",
+     // 0x0FFFFFFF ticks of 16.001 ms each, and a note after them.
+     cat({header(0, 1, 1), track({0x00, 0xFF, 0x51, 0x03, 0x00, 0x3E, 0x81, 0xFF, 0xFF, 0xFF, 0x7F,
+                                  0x90, 0x01, 0x01})}),
+     "error: a note later than 4294967295 ms at 33"},
+};
+
+void PrintTo(const Case &c, std::ostream *os) {
+  *os << c.name;
+}
+
+class MidiReaderTest : public testing::TestWithParam<Case> {};
+
+TEST_P(MidiReaderTest, GivesLinesOrReason) {
+  EXPECT_EQ(read(GetParam().file), GetParam().want);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, MidiReaderTest, testing::ValuesIn(cases), row_name<Case>);
+
+} // namespace
