@@ -1,7 +1,12 @@
 #!/usr/bin/env python3
-"""Times qev2mid, or qevcheck, against `wc -l` on the same file.
+"""Times qev2mid, qevcheck or mid2qev against `wc -l` on the same file.
 
-usage: bench.py QEV2MID|QEVCHECK [EVENTS] [PAIRS]
+usage: bench.py QEV2MID|QEVCHECK|MID2QEV [EVENTS] [PAIRS]
+
+For mid2qev, the events are converted with the qev2mid beside it first, and
+mid2qev is timed on that .mid against `wc -l` on the QEV it writes; midicsv
+is timed on the same .mid. Ratios are given in wall time and in CPU time
+(user + system, from wait4), which a shared machine disturbs less.
 
 For qevcheck the events come in note-on and note-off pairs, so that a
 correct file gives no findings; random lines would give millions. Its exit
@@ -64,11 +69,15 @@ def generate_csv(qev, csv):
 
 
 def timed(cmd, ok=(0,)):
+    """Wall and CPU seconds of one run."""
     start = time.perf_counter()
-    status = subprocess.run(cmd, stdout=subprocess.DEVNULL).returncode
-    if status not in ok:
-        sys.exit("%s exited with %d" % (" ".join(cmd), status))
-    return time.perf_counter() - start
+    proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL)
+    _, status, usage = os.wait4(proc.pid, 0)
+    wall = time.perf_counter() - start
+    proc.returncode = os.waitstatus_to_exitcode(status)
+    if proc.returncode not in ok:
+        sys.exit("%s exited with %d" % (" ".join(cmd), proc.returncode))
+    return wall, usage.ru_utime + usage.ru_stime
 
 
 def peak_kib(cmd):
@@ -76,40 +85,66 @@ def peak_kib(cmd):
     return int(r.stderr.strip().splitlines()[-1])
 
 
+def report(name, ours, wc, size):
+    """Medians of wall and CPU time, and of the pairs' ratios to wc -l."""
+    for i, what in ((0, "wall"), (1, "CPU")):
+        q = statistics.median(o[i] for o in ours)
+        w = statistics.median(x[i] for x in wc)
+        ratio = statistics.median(o[i] / max(x[i], 1e-4) for o, x in zip(ours, wc))
+        print("%s %s: median %.1f ms (%.0f MB/s); wc -l %.1f ms; ratio %.2f (median of %d pairs)"
+              % (name, what, q * 1e3, size / max(q, 1e-6) / 1e6, w * 1e3, ratio, len(ours)))
+
+
 def main():
-    qev2mid = os.path.abspath(sys.argv[1])
+    prog = os.path.abspath(sys.argv[1])
     count = int(sys.argv[2]) if len(sys.argv) > 2 else 3_000_000
     pairs = int(sys.argv[3]) if len(sys.argv) > 3 else 7
-    checker = os.path.basename(qev2mid).startswith("qevcheck")
-    name = "qevcheck" if checker else "qev2mid"
+    base = os.path.basename(prog)
+    checker = base.startswith("qevcheck")
+    back = base.startswith("mid2qev")
+    name = "qevcheck" if checker else "mid2qev" if back else "qev2mid"
     with tempfile.TemporaryDirectory() as tmp:
         qev = os.path.join(tmp, "bench.qev")
         generate(qev, count, paired=checker)
-        size = os.path.getsize(qev)
+        cmd, wc_input = [prog, qev], qev
+        if back:
+            subprocess.run([os.path.join(os.path.dirname(prog), "qev2mid"), qev], check=True)
+            mid = os.path.join(tmp, "bench.mid")
+            wc_input = os.path.join(tmp, "back.qev")
+            cmd = [prog, "-f", "-o", wc_input, mid]
+            subprocess.run(cmd, check=True)
+        size = os.path.getsize(cmd[-1])
         print("input: %d events, %.1f MB" % (count, size / 1e6))
-        subprocess.run(["cat", qev], check=True, stdout=subprocess.DEVNULL)  # into the page cache
+        subprocess.run(["cat", cmd[-1], wc_input], check=True, stdout=subprocess.DEVNULL)
         ours, wc = [], []
         for _ in range(pairs):
-            ours.append(timed([qev2mid, qev], ok=(0, 1) if checker else (0,)))
-            wc.append(timed(["wc", "-l", qev]))
-        q, w = statistics.median(ours), statistics.median(wc)
-        ratio = statistics.median(a / b for a, b in zip(ours, wc))
-        print("%s: median %.1f ms over %d runs (%.0f MB/s)" % (name, q * 1e3, pairs, size / q / 1e6))
-        print("wc -l:   median %.1f ms over %d runs" % (w * 1e3, pairs))
-        print("ratio:   %.2f (median of the %d pairs' ratios)" % (ratio, pairs))
+            ours.append(timed(cmd, ok=(0, 1) if checker else (0,)))
+            wc.append(timed(["wc", "-l", wc_input]))
+        report(name, ours, wc, size)
         if os.path.exists("/usr/bin/time"):
             empty = os.path.join(tmp, "empty.qev")
             open(empty, "w").close()
-            base, full = peak_kib([qev2mid, empty]), peak_kib([qev2mid, qev])
+            empty_cmd = [prog, empty]
+            if back:
+                subprocess.run([os.path.join(os.path.dirname(prog), "qev2mid"), empty], check=True)
+                empty_cmd = [prog, "-f", "-o", os.path.join(tmp, "e.qev"), empty[:-4] + ".mid"]
+            base_kib, full = peak_kib(empty_cmd), peak_kib(cmd)
             print("peak RSS: %d KiB on an empty file, %d KiB on this one (%+d KiB)" %
-                  (base, full, full - base))
+                  (base_kib, full, full - base_kib))
         else:
             print("peak RSS: /usr/bin/time is not installed")
-        if shutil.which("csvmidi") and not checker:
+        if shutil.which("midicsv") and back:
+            out = os.path.join(tmp, "out.csv")
+            c = [timed(["midicsv", mid, out]) for _ in range(3)]
+            w = statistics.median(x[0] for x in wc)
+            print("midicsv: median %.1f ms over 3 runs on the same .mid, %.1f times wc -l" %
+                  (statistics.median(x[0] for x in c) * 1e3, statistics.median(x[0] for x in c) / w))
+        if shutil.which("csvmidi") and not checker and not back:
             csv = os.path.join(tmp, "bench.csv")
             generate_csv(qev, csv)
-            c = statistics.median(timed(["csvmidi", csv, os.path.join(tmp, "csv.mid")])
+            c = statistics.median(timed(["csvmidi", csv, os.path.join(tmp, "csv.mid")])[0]
                                   for _ in range(3))
+            w = statistics.median(x[0] for x in wc)
             print("csvmidi: median %.1f ms over 3 runs on the same events as CSV, %.1f times wc -l" %
                   (c * 1e3, c / w))
 

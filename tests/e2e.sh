@@ -3,13 +3,14 @@
 # directory and checks the exit status, standard error, standard output (which
 # must always be empty) and the files it leaves behind.
 #
-# usage: e2e.sh QEV2MID    (QEVCHECK names the checker, ARGC0 and FAIL_OUTPUT the
+# usage: e2e.sh QEV2MID    (QEVCHECK and MID2QEV name the other programs, ARGC0 and FAIL_OUTPUT the
 # test helpers; RUNNER, when set, is the emulator command that starts a
 # program built for another machine; WINDOWS=1 when that is Windows, whose
 # HOLD_LOCK helper holds an output's lock)
 set -u
 bin=$(realpath "$1")
 checker=$(realpath "$QEVCHECK")
+back=$(realpath "$MID2QEV")
 read -ra runner <<<"${RUNNER:-}"
 # Programs name themselves in messages as they were invoked: under Wine, by
 # a Windows path to the Unix file.
@@ -17,9 +18,11 @@ windows=${WINDOWS:-}
 if [ -n "$windows" ]; then
   prog="Z:${bin//\//\\}"
   checkprog="Z:${checker//\//\\}"
+  backprog="Z:${back//\//\\}"
 else
   prog=$bin
   checkprog=$checker
+  backprog=$back
 fi
 root=$(mktemp -d)
 trap 'rm -rf "$root"' EXIT
@@ -606,6 +609,7 @@ comment\n12 bars of intro\n|1|c.qev:2: skipped: no milliseconds after the second
 0 0 a P 1 1\n0 0 a\0P 1 1\n|2|c.qev:2: cannot convert: a NUL byte at column 6
 0 0 a P 1 1\n0 0 a\x1AP 1 1\n|2|c.qev:2: cannot convert: byte 0x1A at column 6 ends the input inside this line
 0 0 a P 1 1\n0 1 a D 1|2|c.qev:2: cannot convert: the last line has no line feed
+MThd\0\0\0\6\0\0\0\0\1\364|2|c.qev:1: cannot convert: this is a Standard MIDI File, not QEV text; mid2qev converts it to QEV
 TABLE
 
 # Whole files and the command line.
@@ -640,6 +644,48 @@ status=$?
 : >"$root/out"
 expect 0
 fi
+
+# mid2qev: the way back. Each row: the case, the command line after the
+# program (song.mid holds one note, made by qev2mid), the status, the
+# message, and what song.qev then holds: ONE is that note with the comment
+# that names song.mid, ANON the same from standard input.
+back() {
+  timeout 60 "${runner[@]}" "$back" "$@" >"$root/out" 2>"$root/err"
+  status=$?
+}
+one_note=$'Standard MIDI File, format 1, 2 tracks, 500 ticks per quarter note\n1 250 c P 60 100'
+while IFS='|' read -r case args want_status want_err want; do
+  start "mid2qev-$case"
+  printf '1 250 c P 60 100\n' >one.qev && "${runner[@]}" "$bin" one.qev && mv one.mid song.mid
+  rm one.qev && printf 'x\n' >one.txt
+  [ "$case" = exists ] || [ "$case" = force ] && printf '# mine\n' >song.qev
+  read -ra words <<<"$args"
+  if [ "$case" = stdin ]; then
+    back "${words[@]}" <song.mid
+  else
+    back "${words[@]}"
+  fi
+  if [ "$case" = stdout ]; then
+    mv "$root/out" song.qev
+    : >"$root/out"
+  fi
+  expect "$want_status" "${want_err//PROG/$backprog}"
+  want=${want//ONE/# song.mid: $one_note}
+  [ "$(text_of song.qev 2>/dev/null)" = "${want//ANON/# $one_note}" ] ||
+    bad "song.qev holds: $(cat song.qev 2>/dev/null)"
+done <<'TABLE'
+beside|song.mid|0||ONE
+exists|song.mid|1|PROG: song.qev exists; use -f to replace it|# mine
+force|-f song.mid|0||ONE
+named|-o song.qev song.mid|0||ONE
+stdout|-o - song.mid|0||ONE
+stdin|-o song.qev -|0||ANON
+stdin-needs-o|-|1|Usage: PROG [-f] [-o OUT] MIDI-FILE|
+usage|song.mid song.mid|1|Usage: PROG [-f] [-o OUT] MIDI-FILE|
+missing|nothere.mid|1|PROG: File nothere.mid not found|
+is-input|-o song.mid song.mid|1|PROG: Output file song.mid is the input file|
+not-midi|-o song.qev one.txt|1|PROG: one.txt is not a Standard MIDI File: no MThd at the start at byte 0|
+TABLE
 
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" = 0 ]

@@ -36,9 +36,13 @@ struct tempo_change {
 };
 
 // From tick on, time runs at rate units a tick; at is the time at tick.
+// Where both are whole milliseconds, as in every file qev2mid writes, a
+// note's milliseconds need no division: ms at tick, and ms_per_tick.
 struct segment {
   std::uint64_t tick, at;
   std::uint32_t rate;
+  bool whole;
+  std::uint64_t ms, ms_per_tick;
 };
 
 struct cursor {
@@ -207,10 +211,18 @@ static std::uint64_t to_ms(std::uint64_t at) {
   return at / den + ((at % den) * 2 >= den);
 }
 
+static void mark_whole() {
+  for (segment &s : segments) {
+    s.whole = s.at % den == 0 && s.rate % den == 0;
+    s.ms = s.at / den;
+    s.ms_per_tick = s.rate / den;
+  }
+}
+
 // The tempo map of every track (all) or of one, starting at start_at. Several
 // changes at one tick apply in order, so the last wins.
 static void build_segments(std::uint64_t start_at, bool all, std::size_t only) {
-  segments.assign(1, segment{0, start_at, default_rate});
+  segments.assign(1, segment{0, start_at, default_rate, false, 0, 0});
   for (const tempo_change &t : changes) {
     if (!all && t.track != only) {
       continue;
@@ -219,9 +231,10 @@ static void build_segments(std::uint64_t start_at, bool all, std::size_t only) {
     if (t.tick == last.tick) {
       last.rate = t.tempo;
     } else {
-      segments.push_back({t.tick, advance_at(last, t.tick), t.tempo});
+      segments.push_back({t.tick, advance_at(last, t.tick), t.tempo, false, 0, 0});
     }
   }
+  mark_whole();
 }
 
 static std::uint64_t exact_at(std::uint64_t tick) {
@@ -347,8 +360,11 @@ static void queue_next(std::size_t i) {
       while (c.seg + 1 < segments.size() && segments[c.seg + 1].tick <= e.tick) {
         ++c.seg;
       }
-      std::uint64_t at = advance_at(segments[c.seg], e.tick);
-      c.pending = {static_cast<std::uint32_t>(to_ms(at)), e.status, e.data1, e.data2};
+      const segment &s = segments[c.seg];
+      std::uint64_t at = advance_at(s, e.tick);
+      // No note is later than 2^32 ms, as midi_open made sure.
+      std::uint64_t ms = s.whole ? s.ms + (e.tick - s.tick) * s.ms_per_tick : to_ms(at);
+      c.pending = {static_cast<std::uint32_t>(ms), e.status, e.data1, e.data2};
       heap.push({at, i});
       return;
     }

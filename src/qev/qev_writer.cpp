@@ -6,23 +6,50 @@
 #include <cstring>
 #include <string>
 
-// v in decimal at out; returns where it ends.
+// 0 to 999 written out, without leading zeros: three digits and a length.
+struct small_number {
+  char digits[3];
+  std::uint8_t length;
+};
+
+static constexpr std::array<small_number, 1000> make_small_numbers() {
+  std::array<small_number, 1000> t{};
+  for (unsigned v = 0; v < 1000; ++v) {
+    small_number &n = t[v];
+    n.length = static_cast<std::uint8_t>(v >= 100 ? 3 : v >= 10 ? 2 : 1);
+    for (unsigned i = n.length, rest = v; i-- > 0; rest /= 10) {
+      n.digits[i] = static_cast<char>('0' + rest % 10);
+    }
+  }
+  return t;
+}
+
+static constexpr std::array<small_number, 1000> small_numbers = make_small_numbers();
+
+// v (below 1000) in decimal at out; returns where it ends.
+static char *put_small(char *out, std::uint32_t v) {
+  const small_number &n = small_numbers[v];
+  std::memcpy(out, n.digits, 3);
+  return out + n.length;
+}
+
+// Any v: three digits at a time, the later groups with their leading zeros.
 static char *put_number(char *out, std::uint32_t v) {
-  int n = 1;
-  for (std::uint32_t rest = v; rest >= 10; rest /= 10) {
-    ++n;
+  if (v < 1000) {
+    return put_small(out, v);
   }
-  for (int i = n - 1; i >= 0; --i) {
-    out[i] = static_cast<char>('0' + v % 10);
-    v /= 10;
-  }
-  return out + n;
+  out = put_number(out, v / 1000);
+  std::uint32_t low = v % 1000;
+  *out++ = static_cast<char>('0' + low / 100);
+  *out++ = static_cast<char>('0' + low / 10 % 10);
+  *out++ = static_cast<char>('0' + low % 10);
+  return out;
 }
 
 std::size_t format_event(char *out, const midi_note &n) {
   char *p = put_number(out, n.ms / 1000);
   *p++ = ' ';
-  p = put_number(p, n.ms % 1000);
+  p = put_small(p, n.ms % 1000);
   *p++ = ' ';
   *p++ = static_cast<char>('a' + (n.status & 0x0F));
   *p++ = ' ';
@@ -30,9 +57,9 @@ std::size_t format_event(char *out, const midi_note &n) {
   // back the same bytes; qevcheck reads it as a note off.
   *p++ = (n.status & 0xF0) == 0x90 ? 'P' : 'D';
   *p++ = ' ';
-  p = put_number(p, n.note);
+  p = put_small(p, n.note);
   *p++ = ' ';
-  p = put_number(p, n.velocity);
+  p = put_small(p, n.velocity);
   *p++ = '\n';
   return static_cast<std::size_t>(p - out);
 }

@@ -1,14 +1,19 @@
-// Runs the reader and the writer over arbitrary bytes, as the program does,
-// and checks that whatever file comes out is one every MIDI reader accepts.
+// Runs the reader and the writer over arbitrary bytes, as qev2mid does, and
+// checks that whatever file comes out is one every MIDI reader accepts. The
+// same bytes go through mid2qev's reader: whatever it accepts must come back
+// the same through qev2mid and mid2qev again.
+#include "midi/midi_reader.h"
 #include "midi/midi_writer.h"
 #include "qev/check_pass.h"
 #include "qev/event_reader.h"
+#include "qev/qev_writer.h"
 
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 #include <vector>
 
 #include <sys/mman.h>
@@ -75,6 +80,68 @@ static void collect_accepted(const check_record &r, void *times) {
   }
 }
 
+// All of a memory file's bytes.
+static std::vector<std::uint8_t> contents(std::FILE *f) {
+  std::fflush(f);
+  int fd = fileno(f);
+  off_t end = lseek(fd, 0, SEEK_END);
+  std::vector<std::uint8_t> bytes(static_cast<std::size_t>(end));
+  require(pread(fd, bytes.data(), bytes.size(), 0) == end);
+  return bytes;
+}
+
+// mid2qev's output for a MIDI file, less its comment lines; empty when the
+// file is refused.
+static std::string note_lines(const std::vector<std::uint8_t> &midi, bool *accepted) {
+  midi_file_info info{};
+  midi_fault fault{};
+  *accepted = midi_open(midi.data(), midi.size(), &info, &fault);
+  if (!*accepted) {
+    return {};
+  }
+  std::FILE *qev = memory_file("w+");
+  require(write_qev(qev, "fuzz.mid", info) == 0);
+  std::vector<std::uint8_t> text = contents(qev);
+  std::fclose(qev);
+  std::string all(text.begin(), text.end()), notes;
+  for (std::size_t at = 0; at < all.size();) {
+    std::size_t lf = all.find('\n', at);
+    require(lf != std::string::npos);
+    if (all[at] != '#') {
+      notes.append(all, at, lf + 1 - at);
+    }
+    at = lf + 1;
+  }
+  return notes;
+}
+
+// mid2qev(qev2mid(mid2qev(m))) = mid2qev(m), comment lines apart.
+static void check_way_back(const std::uint8_t *data, std::size_t size) {
+  bool accepted = false;
+  std::string first = note_lines(std::vector<std::uint8_t>(data, data + size), &accepted);
+  if (!accepted) {
+    return;
+  }
+  std::FILE *in = memory_file("w+");
+  require(std::fwrite(first.data(), 1, first.size(), in) == first.size());
+  std::rewind(in);
+  std::FILE *out = memory_file("w+");
+  reader_restart();
+  writer_restart();
+  require(write_header(out) == 0);
+  std::uint32_t delta = 0;
+  std::uint8_t status = 0, note = 0, velocity = 0;
+  int rc = 0;
+  while ((rc = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
+    require(write_cmd(out, delta, status, note, velocity) == 0);
+  }
+  require(rc == -1 && write_eot(out) == 0 && fix_header(out) == 0);
+  std::string again = note_lines(contents(out), &accepted);
+  require(accepted && again == first);
+  std::fclose(in);
+  std::fclose(out);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::FILE *in = memory_file("w+");
   if (size > 0) {
@@ -120,5 +187,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   }
   std::fclose(in);
   std::fclose(out);
+  check_way_back(data, size);
   return 0;
 }
