@@ -41,8 +41,7 @@ struct midi_fault {
 // Reads and checks the whole file before anything is handed out. Returns
 // false, with the fault, when it cannot be read or a note is too late. data
 // must stay valid while the notes are read.
-bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
-               midi_fault *fault);
+bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info, midi_fault *fault);
 
 // After midi_open succeeded: the next note by exact time, then by track, then
 // by its place in the track. False when there are no more.
