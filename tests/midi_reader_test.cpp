@@ -110,6 +110,9 @@ const Case cases[] = {
                 'I', 'D', 'd', 'a', 't', 'a', 26, 0, 0,   0},
           header(0, 1, 500), track({0x00, 0x90, 0x01, 0x01})}),
      "0 0 a P 1 1\n"},
+    {"RIFF pad byte past the end",
+     Bytes{'R', 'I', 'F', 'F', 13, 0, 0, 0, 'R', 'M', 'I', 'D', 'a', 'b', 'c', 'd', 1, 0, 0, 0, 0},
+     "error: no data chunk in the RIFF RMID file at 21"},
     {"fewer tracks than announced", cat({header(1, 3, 500), track({0x00, 0x90, 0x01, 0x01})}),
      "0 0 a P 1 1\n"},
 

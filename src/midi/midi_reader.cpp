@@ -263,8 +263,9 @@ static bool read_header(std::size_t size, std::size_t *pos, std::size_t *end, mi
       std::equal(bytes + 8, bytes + 12, "RMID")) {
     std::size_t p = 12;
     for (;;) {
-      if (size - p < 8) {
-        return fail(f, p, "no data chunk in the RIFF RMID file");
+      // A chunk's pad byte may stand past the end of a cut-off file.
+      if (p > size || size - p < 8) {
+        return fail(f, std::min(p, size), "no data chunk in the RIFF RMID file");
       }
       std::uint32_t len = static_cast<std::uint32_t>(bytes[p + 4]) |
                           static_cast<std::uint32_t>(bytes[p + 5]) << 8 |
