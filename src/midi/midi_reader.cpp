@@ -1,14 +1,9 @@
 // The MIDI reader. A first pass reads every track, checks every byte and
 // gathers the tempo changes; a second hands out the notes, merging the
-// tracks with a cursor each, by exact time.
-//
-// Times stay exact until a note is handed out: a tick's time is a count of
-// units, at = sum(ticks x rate), and its milliseconds are at / den rounded
-// halves up. With ticks per quarter note the rate is the tempo in us per
-// quarter note and den is 1000 x division; with SMPTE timing the rate is
-// 1000 (1001 for 30 drop-frame) and den is frames per second x ticks per
-// frame. Rounding each delta and adding them up would drift.
+// tracks with a cursor each, by exact time (midi_time.h).
 #include "midi_reader.h"
+
+#include "midi_time.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -27,22 +22,6 @@ struct track {
   bool has_note;
   std::uint64_t last_note_tick;
   std::size_t last_note_offset;
-};
-
-struct tempo_change {
-  std::uint64_t tick;
-  unsigned track;
-  std::uint32_t tempo;
-};
-
-// From tick on, time runs at rate units a tick; at is the time at tick.
-// Where both are whole milliseconds, as in every file qev2mid writes, a
-// note's milliseconds need no division: ms at tick, and ms_per_tick.
-struct segment {
-  std::uint64_t tick, at;
-  std::uint32_t rate;
-  bool whole;
-  std::uint64_t ms, ms_per_tick;
 };
 
 struct cursor {
@@ -67,14 +46,15 @@ struct event {
 static const std::uint8_t *bytes = nullptr;
 static std::vector<track> tracks;
 static std::vector<tempo_change> changes;
-static std::vector<segment> segments;
 static std::vector<cursor> cursors;
 static bool sequential = false; // format 2: each track after the one before
 static std::size_t current = 0;
-static std::uint32_t default_rate = default_tempo;
-static std::uint64_t den = 1;
 using due = std::pair<std::uint64_t, std::size_t>; // exact time, track
 static std::priority_queue<due, std::vector<due>, std::greater<>> heap;
+// The note due next, held out of the heap: a track that stays ahead, as the
+// only track with notes does, then costs the heap nothing.
+static bool has_front = false;
+static due front;
 
 static std::uint32_t be32(std::size_t p) {
   return static_cast<std::uint32_t>(bytes[p]) << 24 |
@@ -198,51 +178,6 @@ static bool read_event(cursor &c, event &e, midi_fault *f, unsigned track_no) {
   return true;
 }
 
-static std::uint64_t advance_at(const segment &s, std::uint64_t tick) {
-  std::uint64_t units = 0, at = 0;
-  if (__builtin_mul_overflow(tick - s.tick, std::uint64_t{s.rate}, &units) ||
-      __builtin_add_overflow(s.at, units, &at)) {
-    return UINT64_MAX; // far beyond any time QEV can hold
-  }
-  return at;
-}
-
-static std::uint64_t to_ms(std::uint64_t at) {
-  return at / den + ((at % den) * 2 >= den);
-}
-
-static void mark_whole() {
-  for (segment &s : segments) {
-    s.whole = s.at % den == 0 && s.rate % den == 0;
-    s.ms = s.at / den;
-    s.ms_per_tick = s.rate / den;
-  }
-}
-
-// The tempo map of every track (all) or of one, starting at start_at. Several
-// changes at one tick apply in order, so the last wins.
-static void build_segments(std::uint64_t start_at, bool all, std::size_t only) {
-  segments.assign(1, segment{0, start_at, default_rate, false, 0, 0});
-  for (const tempo_change &t : changes) {
-    if (!all && t.track != only) {
-      continue;
-    }
-    segment &last = segments.back();
-    if (t.tick == last.tick) {
-      last.rate = t.tempo;
-    } else {
-      segments.push_back({t.tick, advance_at(last, t.tick), t.tempo, false, 0, 0});
-    }
-  }
-  mark_whole();
-}
-
-static std::uint64_t exact_at(std::uint64_t tick) {
-  auto s = std::upper_bound(segments.begin(), segments.end(), tick,
-                            [](std::uint64_t t, const segment &seg) { return t < seg.tick; });
-  return advance_at(*(s - 1), tick);
-}
-
 // Refuses the file when the last note of a track, and so every note after
 // it, would be later than QEV can write.
 static bool in_time(const track &t, midi_fault *f) {
@@ -304,7 +239,7 @@ static bool read_header(std::size_t size, std::size_t *pos, std::size_t *end, mi
       return fail(f, base + 12, "a division of 0 ticks per quarter note");
     }
     info->ticks_per_quarter = division;
-    den = 1000ull * division;
+    set_timing(default_tempo, 1000ull * division);
   } else {
     unsigned fps = 256 - (division >> 8);
     info->frames_per_second = fps;
@@ -316,8 +251,8 @@ static bool read_header(std::size_t size, std::size_t *pos, std::size_t *end, mi
       return fail(f, base + 13, "an SMPTE division of 0 ticks per frame");
     }
     // Set Tempo means nothing here: ticks are a fixed length of time.
-    default_rate = fps == 29 ? 1001 : 1000;
-    den = std::uint64_t{fps == 29 ? 30u : fps} * info->ticks_per_frame;
+    set_timing(fps == 29 ? 1001 : 1000,
+               std::uint64_t{fps == 29 ? 30u : fps} * info->ticks_per_frame);
   }
   *pos = base + 8 + length;
   return true;
@@ -352,8 +287,9 @@ static bool read_track(track &t, unsigned number, midi_file_info *info, midi_fau
   return true;
 }
 
-// Moves the cursor of track i to its next note and queues it.
-static void queue_next(std::size_t i) {
+// Moves the cursor of track i to its next note, and gives its exact time.
+// False when the track has no more notes.
+static bool next_note(std::size_t i, std::uint64_t *at) {
   cursor &c = cursors[i];
   event e{};
   while (c.p < c.end && read_event(c, e, nullptr, 0)) {
@@ -362,19 +298,21 @@ static void queue_next(std::size_t i) {
         ++c.seg;
       }
       const segment &s = segments[c.seg];
-      std::uint64_t at = advance_at(s, e.tick);
+      *at = advance_at(s, e.tick);
       // No note is later than 2^32 ms, as midi_open made sure.
-      std::uint64_t ms = s.whole ? s.ms + (e.tick - s.tick) * s.ms_per_tick : to_ms(at);
+      std::uint64_t ms = s.whole ? s.ms + (e.tick - s.tick) * s.ms_per_tick : to_ms(*at);
       c.pending = {static_cast<std::uint32_t>(ms), e.status, e.data1, e.data2};
-      heap.push({at, i});
-      return;
+      return true;
     }
   }
+  return false;
 }
 
 static void start_track(std::size_t i) {
   cursors[i] = cursor{tracks[i].start, tracks[i].end, 0, 0, 0, {}};
-  queue_next(i);
+  if (std::uint64_t at = 0; next_note(i, &at)) {
+    heap.push({at, i});
+  }
 }
 
 bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
@@ -384,7 +322,8 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
   tracks.clear();
   changes.clear();
   heap = {};
-  default_rate = default_tempo;
+  has_front = false;
+  set_timing(default_tempo, 1);
   std::size_t pos = 0, end = 0;
   if (!read_header(size, &pos, &end, info, fault)) {
     return false;
@@ -421,7 +360,7 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
   if (!sequential) {
     std::stable_sort(changes.begin(), changes.end(),
                      [](const tempo_change &a, const tempo_change &b) { return a.tick < b.tick; });
-    build_segments(0, true, 0);
+    build_segments(changes, 0, true, 0);
     for (const track &t : tracks) {
       if (!in_time(t, fault)) {
         return false;
@@ -437,7 +376,7 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
   std::uint64_t at = 0;
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     tracks[i].start_at = at;
-    build_segments(at, false, i);
+    build_segments(changes, at, false, i);
     if (!in_time(tracks[i], fault)) {
       return false;
     }
@@ -445,24 +384,39 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
   }
   current = 0;
   if (!tracks.empty()) {
-    build_segments(0, false, 0);
+    build_segments(changes, 0, false, 0);
     start_track(0);
   }
   return true;
 }
 
 bool midi_next(midi_note *note) {
-  while (heap.empty()) {
-    if (!sequential || current + 1 >= tracks.size()) {
-      return false;
+  if (!has_front) {
+    while (heap.empty()) {
+      if (!sequential || current + 1 >= tracks.size()) {
+        return false;
+      }
+      ++current;
+      build_segments(changes, tracks[current].start_at, false, current);
+      start_track(current);
     }
-    ++current;
-    build_segments(tracks[current].start_at, false, current);
-    start_track(current);
+    front = heap.top();
+    heap.pop();
+    has_front = true;
   }
-  std::size_t i = heap.top().second;
-  heap.pop();
+  std::size_t i = front.second;
   *note = cursors[i].pending;
-  queue_next(i);
+  std::uint64_t at = 0;
+  if (!next_note(i, &at)) {
+    has_front = false;
+    return true;
+  }
+  // Ties go to the lower track, as the pair compares.
+  front = {at, i};
+  if (!heap.empty() && heap.top() < front) {
+    heap.push(front);
+    front = heap.top();
+    heap.pop();
+  }
   return true;
 }

@@ -1,0 +1,52 @@
+// Exact time in a MIDI file. Times stay exact until a note is handed out: a
+// tick's time is a count of units, at = sum(ticks x rate), and its
+// milliseconds are at / den rounded halves up. With ticks per quarter note
+// the rate is the tempo in us per quarter note and den is 1000 x division;
+// with SMPTE timing the rate is 1000 (1001 for 30 drop-frame) and den is
+// frames per second x ticks per frame. Rounding each delta and adding them
+// up would drift.
+#ifndef QEV2MID_MIDI_TIME_H
+#define QEV2MID_MIDI_TIME_H
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+struct tempo_change {
+  std::uint64_t tick;
+  unsigned track;
+  std::uint32_t tempo;
+};
+
+// From tick on, time runs at rate units a tick; at is the time at tick.
+// Where both are whole milliseconds, as in every file qev2mid writes, a
+// note's milliseconds need no division: ms at tick, and ms_per_tick.
+struct segment {
+  std::uint64_t tick, at;
+  std::uint32_t rate;
+  bool whole;
+  std::uint64_t ms, ms_per_tick;
+};
+
+// The tempo map in force: segments from tick 0 on, in order of tick.
+extern std::vector<segment> segments;
+
+// The rate before any tempo change, and the units in a millisecond.
+void set_timing(std::uint32_t default_rate, std::uint64_t units_per_ms);
+
+// The tempo map of every track's changes (all) or of one track's, starting at
+// start_at. Several changes at one tick apply in order, so the last wins.
+void build_segments(const std::vector<tempo_change> &changes, std::uint64_t start_at, bool all,
+                    std::size_t only);
+
+// The time at tick, from the segment in force there; past 64 bits, the
+// largest value, which is far beyond any time QEV can hold.
+std::uint64_t advance_at(const segment &s, std::uint64_t tick);
+
+// The same, finding the segment.
+std::uint64_t exact_at(std::uint64_t tick);
+
+// Milliseconds, halves up.
+std::uint64_t to_ms(std::uint64_t at);
+
+#endif
