@@ -5,8 +5,6 @@
 // in the plain scan.
 #include "event_fields.h"
 
-static constexpr std::uint64_t max_u32 = 0xFFFFFFFF;
-
 // White space as the C locale's isspace has it, less the line feed, which
 // only ever ends a line here.
 static inline bool is_blank(char c) {
@@ -35,7 +33,7 @@ static inline const char *scan_number(const char *p, std::uint64_t *value) {
   std::uint64_t v = 0;
   do {
     // Past 32 bits the value only has to stay too large.
-    if (v <= max_u32) {
+    if (v <= max_number) {
       v = v * 10 + digit;
     }
     digit = static_cast<unsigned>(static_cast<unsigned char>(*++p) - '0');
@@ -50,14 +48,28 @@ template <bool Explain>
 static inline bool no_event(field_problem *why, field_fault fault, field where, const char *line,
                             const char *at, const char *end, std::uint64_t number = 0) {
   if constexpr (Explain) {
-    *why = {fault,
-            where,
-            at,
-            static_cast<std::size_t>(end - at),
-            static_cast<std::size_t>(at - line) + 1,
-            number};
+    why->fault = fault;
+    why->where = where;
+    why->value = at;
+    why->length = static_cast<std::size_t>(end - at);
+    why->column = static_cast<std::size_t>(at - line) + 1;
+    why->number = number;
   }
   return false;
+}
+
+// Notes where a field starts and, the first time, text glued to a number.
+template <bool Explain>
+static inline void mark_field(field_problem *why, field f, const char *at, const char *end) {
+  if constexpr (Explain) {
+    why->starts[static_cast<std::size_t>(f)] = at;
+    if (end == nullptr || why->glued != nullptr || is_blank(*end) || *end == '\n' ||
+        (f == field::milliseconds && *end >= 'a' && *end <= 'p')) {
+      return;
+    }
+    why->glued = end;
+    why->glued_to = f;
+  }
 }
 
 // A number's problems, if it has any, in the order they are found.
@@ -67,7 +79,7 @@ static inline bool good_number(field_problem *why, field where, const char *line
   if (*at == '-') {
     return no_event<Explain>(why, field_fault::minus, where, line, at, end);
   }
-  if (value > max_u32) {
+  if (value > max_number) {
     return no_event<Explain>(why, field_fault::above_32_bits, where, line, at, end);
   }
   return true;
@@ -76,8 +88,15 @@ static inline bool good_number(field_problem *why, field where, const char *line
 template <bool Explain>
 static inline bool scan_fields(const char *line, timed_event *e, field_problem *why) {
   std::uint64_t sec = 0, ms = 0, key = 0, vel = 0;
+  if constexpr (Explain) {
+    for (const char *&start : why->starts) {
+      start = nullptr;
+    }
+    why->glued = nullptr;
+  }
   const char *at = skip_blanks(line);
   const char *p = scan_number(at, &sec);
+  mark_field<Explain>(why, field::seconds, at, p);
   if (p == nullptr) {
     return no_event<Explain>(why, field_fault::missing, field::seconds, line, at, at);
   }
@@ -85,7 +104,9 @@ static inline bool scan_fields(const char *line, timed_event *e, field_problem *
     return false;
   }
   at = skip_blanks(p);
-  if ((p = scan_number(at, &ms)) == nullptr) {
+  p = scan_number(at, &ms);
+  mark_field<Explain>(why, field::milliseconds, at, p);
+  if (p == nullptr) {
     return no_event<Explain>(why, field_fault::missing, field::milliseconds, line, at, at);
   }
   if (!good_number<Explain>(why, field::milliseconds, line, at, p, ms)) {
@@ -93,11 +114,12 @@ static inline bool scan_fields(const char *line, timed_event *e, field_problem *
   }
   // Exact, not modulo 2^32: a wrapped time would put the event in the wrong place.
   std::uint64_t time = sec * 1000 + ms;
-  if (time > max_u32) {
+  if (time > max_number) {
     return no_event<Explain>(why, field_fault::time_too_late, field::milliseconds, line, at, p,
                              time);
   }
   const char *chan = skip_blanks(p);
+  mark_field<Explain>(why, field::channel, chan, nullptr);
   if (*chan == '\n') {
     return no_event<Explain>(why, field_fault::missing, field::channel, line, chan, chan);
   }
@@ -105,6 +127,7 @@ static inline bool scan_fields(const char *line, timed_event *e, field_problem *
     return no_event<Explain>(why, field_fault::bad_channel, field::channel, line, chan, chan + 1);
   }
   const char *kind = skip_blanks(chan + 1);
+  mark_field<Explain>(why, field::kind, kind, nullptr);
   if (*kind == '\n') {
     return no_event<Explain>(why, field_fault::missing, field::kind, line, kind, kind);
   }
@@ -112,31 +135,38 @@ static inline bool scan_fields(const char *line, timed_event *e, field_problem *
     return no_event<Explain>(why, field_fault::bad_kind, field::kind, line, kind, kind + 1);
   }
   at = skip_blanks(kind + 1);
-  if ((p = scan_number(at, &key)) == nullptr) {
+  p = scan_number(at, &key);
+  mark_field<Explain>(why, field::note, at, p);
+  if (p == nullptr) {
     return no_event<Explain>(why, field_fault::missing, field::note, line, at, at);
   }
   if (!good_number<Explain>(why, field::note, line, at, p, key)) {
     return false;
   }
-  // Data bytes stop at 127: a byte of 128 or more is a status byte to every
-  // MIDI reader, and the file would fall out of step.
-  if (key > 127) {
+  if (key > max_data) {
     return no_event<Explain>(why, field_fault::above_127, field::note, line, at, p, key);
+  }
+  std::uint8_t status = static_cast<std::uint8_t>((*kind == 'P' ? 0x90 : 0x80) + (*chan - 'a'));
+  if constexpr (Explain) {
+    e->status = status;
+    e->note = static_cast<std::uint8_t>(key);
   }
   // The velocity may be left out after "D", and is then 0.
   at = skip_blanks(p);
-  if ((p = scan_number(at, &vel)) == nullptr) {
+  p = scan_number(at, &vel);
+  mark_field<Explain>(why, field::velocity, at, p);
+  if (p == nullptr) {
     if (*kind == 'P') {
       return no_event<Explain>(why, field_fault::missing, field::velocity, line, at, at);
     }
     vel = 0;
   } else if (!good_number<Explain>(why, field::velocity, line, at, p, vel)) {
     return false;
-  } else if (vel > 127) {
+  } else if (vel > max_data) {
     return no_event<Explain>(why, field_fault::above_127, field::velocity, line, at, p, vel);
   }
   e->time = static_cast<std::uint32_t>(time);
-  e->status = static_cast<std::uint8_t>((*kind == 'P' ? 0x90 : 0x80) + (*chan - 'a'));
+  e->status = status;
   e->note = static_cast<std::uint8_t>(key);
   e->velocity = static_cast<std::uint8_t>(vel);
   return true;

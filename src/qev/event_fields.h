@@ -12,8 +12,22 @@ struct timed_event {
   std::uint8_t status, note, velocity;
 };
 
+// The largest number a field holds, and the largest time in milliseconds.
+inline constexpr std::uint64_t max_number = 0xFFFFFFFF;
+
+// Data bytes stop at 127: a byte of 128 or more is a status byte to every
+// MIDI reader, and the file would fall out of step.
+inline constexpr std::uint64_t max_data = 127;
+
+// The skip rule: an event earlier than the last accepted one is dropped, for
+// the time never goes back in a track.
+inline constexpr bool in_order(std::uint32_t time, std::uint32_t last) {
+  return time >= last;
+}
+
 // The fields, in the order they stand on a line.
 enum class field { seconds, milliseconds, channel, kind, note, velocity };
+inline constexpr std::size_t field_count = 6;
 
 enum class field_fault {
   missing,       // the field is not there (for the velocity: after "P")
@@ -28,6 +42,12 @@ enum class field_fault {
 // Why a line is not an event. value and length give the field as written
 // (empty where it is missing), column where it starts, counting bytes from 1.
 // number is the value that broke a bound: the note, the velocity or the time.
+//
+// The rest is filled on every line, event or not, as far as the scan got:
+// where each field starts (null where it was not reached), and the first
+// number followed directly by a character other than white space, the line
+// feed or, after the milliseconds, a channel letter: text glued to it, which
+// the rules stop reading at.
 struct field_problem {
   field_fault fault;
   field where;
@@ -35,6 +55,9 @@ struct field_problem {
   std::size_t length;
   std::size_t column;
   std::uint64_t number;
+  const char *starts[field_count];
+  const char *glued;
+  field glued_to;
 };
 
 // Turns one line, which ends in its only line feed, into an event. Returns
@@ -42,7 +65,9 @@ struct field_problem {
 bool scan_line(const char *line, timed_event *e);
 
 // The same, with the same rules, and with the reason when the line is not
-// an event. Slower: for explaining, not for converting.
+// an event; the status and the note are set as soon as they are read, so
+// that a line that fails at its velocity still tells which note it meant.
+// Slower: for explaining, not for converting.
 bool explain_line(const char *line, timed_event *e, field_problem *why);
 
 #endif

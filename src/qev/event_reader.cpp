@@ -40,7 +40,7 @@ void reader_restart() {
       return rc;
     }
     // Invalid lines are comments, and earlier events are dropped, silently.
-    if (timed_event e; scan_line(line, &e) && e.time >= curtime) {
+    if (timed_event e; scan_line(line, &e) && in_order(e.time, curtime)) {
       queue[0] = e;
       queue_tail = 1;
       return 0;

@@ -175,7 +175,7 @@ std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last
     v = (v * 100 + (v >> 16)) & 0xFFFF;
     // The field rules' bounds, kept free of branches here: data bytes below
     // 128, then no going back.
-    bool accept = ((key | v) < 128) & (time >= last);
+    bool accept = ((key | v) < 128) & in_order(time, last);
     // "P" has the bit 0x10 that "D" lacks, which is what tells a note on
     // from a note off.
     out[n] = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
