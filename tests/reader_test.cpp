@@ -1,3 +1,4 @@
+#include "qev/characters.h"
 #include "qev/event_reader.h"
 
 #include "test_names.h"
@@ -159,3 +160,22 @@ TEST(Reader, TimeCarriesOverBetweenCalls) {
 }
 
 } // namespace
+
+// Columns as an editor counts them: one per UTF-8 character, and one for each
+// byte that starts none (a cut sequence, an overlong form, a surrogate).
+TEST(Characters, ColumnsCountCharacters) {
+  struct Row {
+    const char *line;
+    std::size_t byte_column, column;
+  } rows[] = {
+      {"\xC3\xA9x\n", 3, 2},         // two bytes, one character
+      {"\t\xEF\xBC\x96x\n", 5, 3},   // a tab, then a full-width digit
+      {"\xE2\x80x\n", 3, 3},         // a sequence cut short
+      {"\xC0\x80x\n", 3, 3},         // an overlong NUL
+      {"\xED\xA0\x80x\n", 4, 4},     // a surrogate
+      {"\xF0\x9F\x8E\xB9x\n", 5, 2}, // beyond the first plane
+  };
+  for (const Row &r : rows) {
+    EXPECT_EQ(char_column(r.line, r.byte_column), r.column) << r.line;
+  }
+}

@@ -3,120 +3,104 @@
 // form compilers use, so that editors can jump to it.
 #include "platform/platform.h"
 #include "put_format.h"
+#include "qev/characters.h"
 #include "qev/check_pass.h"
+#include "qev/finding_text.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
+// The findings of one run, formatted into one buffer that goes out whole
+// lines at a time: a printf per piece cost more than the check itself on a
+// file where every line has a finding.
+static std::string pending;
 static bool found = false;
+static bool json = false;
+static bool write_failed = false;
 
-static const char *field_name(field f) {
-  switch (f) {
-  case field::seconds:
-    return "seconds";
-  case field::milliseconds:
-    return "milliseconds";
-  case field::channel:
-    return "channel letter";
-  case field::kind:
-    return "kind letter";
-  case field::note:
-    return "note";
-  case field::velocity:
-    return "velocity";
+static void flush_pending() {
+  if (!pending.empty() && !put_text(stdout, pending.data(), pending.size())) {
+    write_failed = true;
   }
-  return "field";
+  pending.clear();
 }
 
-// A letter as it stands, or its byte's value where it would not show.
-static void print_letter(const char *what, char c) {
-  auto byte = static_cast<unsigned char>(c);
-  if (byte > ' ' && byte < 0x7F) {
-    put_format(stdout, "%s '%c'", what, c);
-  } else {
-    put_format(stdout, "%s byte 0x%02X", what, byte);
-  }
+static void append_number(std::uint64_t v) {
+  char digits[20];
+  pending.append(digits, put_decimal(digits, v));
 }
 
-static void print_problem(const field_problem &p) {
-  int len = static_cast<int>(p.length);
-  bool plural = p.where == field::seconds || p.where == field::milliseconds;
-  put_format(stdout, "skipped: ");
-  switch (p.fault) {
-  case field_fault::missing:
-    switch (p.where) {
-    case field::milliseconds:
-      put_format(stdout, "no milliseconds after the seconds\n");
-      return;
-    case field::channel:
-      put_format(stdout, "no channel letter after the milliseconds\n");
-      return;
-    case field::kind:
-      put_format(stdout, "no kind letter after the channel letter\n");
-      return;
-    case field::note:
-      put_format(stdout, "no note number after the kind letter\n");
-      return;
-    default:
-      put_format(stdout, "note on without a velocity\n");
-      return;
+// A JSON string: quotes, backslashes and control characters escaped, and
+// every byte that starts no UTF-8 character written as U+FFFD, since a file
+// name may hold any bytes and JSON text is UTF-8.
+static void append_json_string(const char *text) {
+  pending += '"';
+  for (const char *p = text; *p != '\0';) {
+    char32_t cp = 0;
+    std::size_t n = *p == '\n' ? 1 : utf8_sequence(p, &cp);
+    auto c = static_cast<unsigned char>(*p);
+    if (n == 0) {
+      pending += "\uFFFD";
+      ++p;
+      continue;
     }
-  case field_fault::minus:
-    put_format(stdout, "the %s %s a minus sign: %.*s\n", field_name(p.where),
-               plural ? "have" : "has", len, p.value);
-    return;
-  case field_fault::above_32_bits:
-    put_format(stdout, "the %s %s above 4294967295: %.*s\n", field_name(p.where),
-               plural ? "are" : "is", len, p.value);
-    return;
-  case field_fault::bad_channel:
-    print_letter("channel letter", *p.value);
-    put_format(stdout, " is not one of a to p\n");
-    return;
-  case field_fault::bad_kind:
-    print_letter("kind letter", *p.value);
-    put_format(stdout, " is neither P nor D\n");
-    return;
-  case field_fault::above_127:
-    put_format(stdout, "%s %.*s is above 127\n", field_name(p.where), len, p.value);
-    return;
-  case field_fault::time_too_late:
-    put_format(stdout, "time %llu ms is above 4294967295 ms\n",
-               static_cast<unsigned long long>(p.number));
-    return;
+    if (c == '"' || c == '\\') {
+      pending += '\\';
+    }
+    if (c < 0x20) {
+      pending += "\\u00";
+      pending += "0123456789abcdef"[c >> 4];
+      pending += "0123456789abcdef"[c & 0xF];
+    } else {
+      pending.append(p, n);
+    }
+    p += n;
   }
+  pending += '"';
 }
 
-static void print_fault(const check_record &r) {
-  put_format(stdout, "cannot convert: ");
-  switch (r.fault) {
-  case input_fault::too_long:
-    put_format(stdout, "the line has more than 998 characters\n");
-    return;
-  case input_fault::nul:
-    put_format(stdout, "a NUL byte at column %zu\n", r.column);
-    return;
-  case input_fault::mark_in_line:
-    put_format(stdout, "byte 0x1A at column %zu ends the input inside this line\n", r.column);
-    return;
-  case input_fault::no_line_feed:
-    put_format(stdout, "the last line has no line feed\n");
-    return;
-  default:
-    put_format(stdout, "%s\n", std::strerror(r.error));
-    return;
+static void append_json(const check_record &r, const char *path, const char *message) {
+  pending += "{\"file\":";
+  append_json_string(path);
+  pending += ",\"line\":";
+  append_number(r.line);
+  pending += ",\"column\":";
+  append_number(r.column);
+  pending += ",\"byte_column\":";
+  append_number(r.byte_column);
+  pending += ",\"severity\":\"";
+  pending += severity_name(r.level);
+  pending += "\",\"code\":\"";
+  pending += code_names[static_cast<std::size_t>(r.code)];
+  pending += "\",\"message\":";
+  append_json_string(message);
+  if (r.related != 0) {
+    pending += ",\"related_line\":";
+    append_number(r.related);
   }
+  pending += "}\n";
 }
 
-static void print_seconds(std::uint32_t ms) {
-  put_format(stdout, "%u.%03u s", static_cast<unsigned>(ms / 1000),
-             static_cast<unsigned>(ms % 1000));
-}
-
-static void print_note(const check_record &r) {
-  put_format(stdout, "note %u on channel %c", static_cast<unsigned>(r.event.note),
-             static_cast<char>('a' + (r.event.status & 0x0F)));
+// FILE:LINE:COLUMN: SEVERITY: MESSAGE [CODE], as compilers write it.
+static void append_text(const check_record &r, const char *path, const char *message) {
+  pending += path;
+  pending += ':';
+  if (r.line != 0) {
+    append_number(r.line);
+    pending += ':';
+    append_number(r.column);
+    pending += ':';
+  }
+  pending += ' ';
+  pending += severity_name(r.level);
+  pending += ": ";
+  pending += message;
+  pending += " [";
+  pending += code_names[static_cast<std::size_t>(r.code)];
+  pending += "]\n";
 }
 
 static void report(const check_record &r, void *context) {
@@ -124,56 +108,16 @@ static void report(const check_record &r, void *context) {
     return;
   }
   found = true;
+  char message[max_message];
+  finding_message(r, message);
   const char *path = static_cast<const char *>(context);
-  if (r.line != 0) {
-    put_format(stdout, "%s:%llu: ", path, static_cast<unsigned long long>(r.line));
+  if (json) {
+    append_json(r, path, message);
   } else {
-    put_format(stdout, "%s: ", path);
+    append_text(r, path, message);
   }
-  switch (r.kind) {
-  case check_kind::skipped:
-    print_problem(r.problem);
-    return;
-  case check_kind::earlier:
-    put_format(stdout, "skipped: ");
-    print_seconds(r.event.time);
-    put_format(stdout, " is earlier than the event on line %llu at ",
-               static_cast<unsigned long long>(r.other_line));
-    print_seconds(r.last_time);
-    put_format(stdout, "\n");
-    return;
-  case check_kind::hidden_by_bom:
-    put_format(stdout, "skipped: a byte-order mark at the start of the file hides this event\n");
-    return;
-  case check_kind::cannot_convert:
-    print_fault(r);
-    return;
-  case check_kind::midi_file:
-    put_format(stdout, "cannot convert: this is a Standard MIDI File, not QEV text; mid2qev "
-                       "converts it to QEV\n");
-    return;
-  case check_kind::after_mark:
-    put_format(stdout, "note: byte 0x1A ends the input here; %llu %s after it %s ignored\n",
-               static_cast<unsigned long long>(r.ignored), r.ignored == 1 ? "byte" : "bytes",
-               r.ignored == 1 ? "is" : "are");
-    return;
-  case check_kind::off_not_sounding:
-    put_format(stdout, "note off for ");
-    print_note(r);
-    put_format(stdout, ", which is not sounding\n");
-    return;
-  case check_kind::on_sounding:
-    put_format(stdout, "note on for ");
-    print_note(r);
-    put_format(stdout, ", which is already sounding since line %llu\n",
-               static_cast<unsigned long long>(r.other_line));
-    return;
-  case check_kind::still_sounding:
-    print_note(r);
-    put_format(stdout, " is still sounding at the end of the file\n");
-    return;
-  case check_kind::accepted:
-    return;
+  if (pending.size() >= 64 * 1024) {
+    flush_pending();
   }
 }
 
@@ -191,9 +135,11 @@ int main(int argc, char **argv) {
   const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qevcheck";
   if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
     put_format(stdout,
-               "Usage: %s QEV-FILE\n"
+               "Usage: %s [--format=json] QEV-FILE\n"
                "Explains every line of a QEV event file that qev2mid skips or stops at,\n"
-               "and every note that will not sound as written, one line per finding.\n"
+               "and every note that will not sound as written, one line per finding in the\n"
+               "form FILE:LINE:COLUMN: SEVERITY: MESSAGE [CODE], or with --format=json as\n"
+               "one JSON object per line.\n"
                "Exit status: 0 when nothing is found; 1 when something is, but qev2mid\n"
                "converts the file; 2 when qev2mid cannot convert it, or it cannot be checked.\n",
                prog);
@@ -203,19 +149,30 @@ int main(int argc, char **argv) {
     put_format(stdout, "qevcheck %s\n", QEV2MID_VERSION);
     return finish_output(prog);
   }
-  if (argc != 2) {
-    put_format(stderr, "Usage: %s QEV-FILE\n", prog);
+  int arg = 1;
+  if (argc == 3 && std::strcmp(argv[1], "--format=json") == 0) {
+    json = true;
+    set_binary(stdout);
+    arg = 2;
+  }
+  if (argc != arg + 1) {
+    put_format(stderr, "Usage: %s [--format=json] QEV-FILE\n", prog);
     return 2;
   }
-  std::FILE *in = open_input(argv[1]);
+  const char *path = argv[arg];
+  std::FILE *in = open_input(path);
   if (in == nullptr) {
-    put_format(stderr, "%s: File %s not found\n", prog, argv[1]);
+    put_format(stderr, "%s: File %s not found\n", prog, path);
     return 2;
   }
-  int rc = check_stream(in, report, argv[1]);
+  int rc = check_stream(in, report, const_cast<char *>(path));
   std::fclose(in);
+  flush_pending();
   // A closed standard output is no fault when there was nothing to put on it.
-  if (found && finish_output(prog) != 0) {
+  if (found && (write_failed || finish_output(prog) != 0)) {
+    if (write_failed) {
+      put_format(stderr, "%s: Error writing standard output\n", prog);
+    }
     return 2;
   }
   return rc != 0 ? 2 : found ? 1 : 0;

@@ -1,75 +1,185 @@
 // The checking pass: the converter's rules, line by line, with the reason
-// for every line it skips or stops at, and one state per channel and note
-// to find the notes that will not sound as written.
+// for every line it skips or stops at, and the runs of out-of-order lines
+// that a voice starting again leaves. The accepted events go on to the note
+// checks.
 #include "check_pass.h"
 
-#include <algorithm>
-#include <array>
+#include "characters.h"
+#include "note_checks.h"
+
 #include <cstring>
 
-// The line on which each channel's note began to sound; 0 while it is silent.
-static std::array<std::array<std::uint64_t, 128>, 16> sounding;
+namespace {
+
+// A stretch of skipped out-of-order lines, until the next accepted event.
+struct run_state {
+  std::uint64_t first, last, lines;
+  std::size_t column, byte_column;
+};
+
+} // namespace
+
+static run_state run;
+static check_report report_to;
+static void *report_context;
+
+static void report(const check_record &r) {
+  report_to(r, report_context);
+}
 
 // A line whose first field converts as a number is meant as an event; any
 // other line is a comment.
-static bool meant_as_event(const char *line) {
-  timed_event e;
-  field_problem why;
-  return explain_line(line, &e, &why) ||
-         !(why.fault == field_fault::missing && why.where == field::seconds);
+static bool meant_as_event(const field_problem &why) {
+  return !(why.fault == field_fault::missing && why.where == field::seconds);
 }
 
-// A Standard MIDI File, bare or in a RIFF RMID wrapper, by its first bytes;
-// the input buffer holds the start of the file while its first line is read.
-static bool is_midi(const char *start) {
-  return std::memcmp(start, "MThd", 4) == 0 ||
-         (std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "RMID", 4) == 0);
-}
-
-// Note on with velocity 0 is a note off, as in MIDI.
-static void check_note(const check_record &r, check_report report, void *context) {
-  std::uint64_t &began = sounding[r.event.status & 0x0F][r.event.note];
-  bool on = (r.event.status & 0xF0) == 0x90 && r.event.velocity != 0;
-  if (on && began != 0) {
-    check_record found = r;
-    found.kind = check_kind::on_sounding;
-    found.other_line = began;
-    report(found, context);
-  } else if (!on && began == 0) {
-    check_record found = r;
-    found.kind = check_kind::off_not_sounding;
-    report(found, context);
+// Text glued to a number is what a skipped line stumbled on when the rules
+// stopped right there looking for a number, or for a channel letter where a
+// unit or a sign of punctuation stands.
+static finding_code skip_code(field_problem &p) {
+  // A channel letter may follow the milliseconds directly, so "500ms" reads
+  // as channel m and kind s: a unit all the same.
+  const char *chan = p.starts[static_cast<std::size_t>(field::channel)];
+  if (p.glued == nullptr && p.where == field::kind && chan[-1] >= '0' && chan[-1] <= '9' &&
+      unit_length(chan) > 1) {
+    p.glued = chan;
+    p.glued_to = field::milliseconds;
+    return finding_code::glued_text;
   }
-  began = on ? r.line : 0;
-}
-
-static void report_still_sounding(check_report report, void *context) {
-  static std::array<check_record, 16 * 128> left;
-  std::size_t n = 0;
-  for (std::size_t chan = 0; chan < sounding.size(); ++chan) {
-    for (std::size_t note = 0; note < sounding[chan].size(); ++note) {
-      if (sounding[chan][note] != 0) {
-        check_record &r = left[n++];
-        r = check_record{};
-        r.kind = check_kind::still_sounding;
-        r.line = sounding[chan][note];
-        r.event.status = static_cast<std::uint8_t>(0x90 | chan);
-        r.event.note = static_cast<std::uint8_t>(note);
-      }
+  if (p.glued != nullptr && p.glued == p.value) {
+    auto c = static_cast<unsigned char>(*p.value);
+    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
+    if (p.fault == field_fault::missing ||
+        (p.fault == field_fault::bad_channel && (!letter || unit_length(p.value) != 0))) {
+      return finding_code::glued_text;
     }
   }
-  std::sort(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(n),
-            [](const check_record &a, const check_record &b) { return a.line < b.line; });
-  for (std::size_t i = 0; i < n; ++i) {
-    report(left[i], context);
+  switch (p.fault) {
+  case field_fault::missing:
+    return *p.value == '\n' || *p.value == '\r' ? finding_code::missing_field
+                                                : finding_code::not_a_number;
+  case field_fault::minus:
+    return finding_code::minus_sign;
+  case field_fault::above_32_bits:
+    return finding_code::number_too_large;
+  case field_fault::bad_channel:
+    return finding_code::bad_channel;
+  case field_fault::bad_kind:
+    return finding_code::bad_kind;
+  case field_fault::above_127:
+    return finding_code::above_127;
+  case field_fault::time_too_late:
+    return finding_code::time_too_late;
+  }
+  return finding_code::missing_field;
+}
+
+static void end_run() {
+  if (run.lines > 1) {
+    check_record r = record_at(check_kind::run_of_earlier, finding_code::out_of_order,
+                               severity::note, run.first, run.column, run.byte_column);
+    r.related = run.last;
+    r.count = run.lines - 1;
+    report(r);
+  }
+  run = run_state{};
+}
+
+// The findings of a line that is not an event: its reason, or the byte-order
+// mark that makes a comment of it.
+static void check_not_event(check_record &r, const char *line) {
+  if (meant_as_event(r.problem)) {
+    r.kind = check_kind::skipped;
+    r.code = skip_code(r.problem);
+    r.level = severity::warning;
+    r.column = r.byte_column = field_column(line, r.problem.value);
+    report(r);
+    // A note on that fails only at its velocity still names its note.
+    if (r.problem.starts[static_cast<std::size_t>(field::velocity)] != nullptr &&
+        (r.event.status & 0xF0) == 0x90) {
+      note_skipped_on(r, line);
+    }
+    return;
+  }
+  timed_event e;
+  field_problem why;
+  if (std::memcmp(line, "\xEF\xBB\xBF", 3) == 0 &&
+      (explain_line(line + 3, &e, &why) || meant_as_event(why))) {
+    report(record_at(check_kind::hidden_by_bom, finding_code::byte_order_mark, severity::warning,
+                     r.line, 1, 1));
   }
 }
 
-int check_stream(std::FILE *in, check_report report, void *context) {
-  input_restart();
-  for (auto &chan : sounding) {
-    chan.fill(0);
+static void check_earlier(check_record &r, const char *line, std::uint32_t last_time,
+                          std::uint64_t last_line) {
+  r.kind = check_kind::earlier;
+  r.code = finding_code::out_of_order;
+  r.level = severity::warning;
+  r.last_time = last_time;
+  r.related = last_line;
+  r.column = r.byte_column =
+      field_column(line, r.problem.starts[static_cast<std::size_t>(field::seconds)]);
+  if (run.lines++ == 0) {
+    run.first = r.line;
+    run.column = r.column;
+    run.byte_column = r.byte_column;
   }
+  run.last = r.line;
+  report(r);
+  if (is_note_on(r.event)) {
+    note_skipped_on(r, line);
+  }
+}
+
+// A Standard MIDI File, bare or in a RIFF RMID wrapper, or UTF-16 text, by
+// the first bytes; the input buffer holds the start of the file while its
+// first line is read.
+static check_kind not_text(const char *start) {
+  if (std::memcmp(start, "MThd", 4) == 0 ||
+      (std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "RMID", 4) == 0)) {
+    return check_kind::midi_file;
+  }
+  bool marked = std::memcmp(start, "\xFF\xFE", 2) == 0 || std::memcmp(start, "\xFE\xFF", 2) == 0;
+  bool ascii_in_16_bits = (start[0] == '\0') != (start[1] == '\0');
+  return marked || ascii_in_16_bits ? check_kind::utf_16 : check_kind::cannot_convert;
+}
+
+static void report_stop() {
+  end_run();
+  const char *line = input_buf + input_pos;
+  check_kind kind = input_line == 1 ? not_text(input_buf) : check_kind::cannot_convert;
+  if (kind == check_kind::utf_16 && input_error != input_fault::nul) {
+    kind = check_kind::cannot_convert;
+  }
+  static constexpr std::array<finding_code, 6> codes = {
+      finding_code::read_error, finding_code::read_error,         finding_code::line_too_long,
+      finding_code::nul_byte,   finding_code::no_final_line_feed, finding_code::end_mark_in_line};
+  check_record r = record_at(kind, codes[static_cast<std::size_t>(input_error)], severity::error,
+                             input_line, 1, 1);
+  r.code = kind == check_kind::midi_file ? finding_code::midi_file
+           : kind == check_kind::utf_16  ? finding_code::utf_16
+                                         : r.code;
+  r.fault = input_error;
+  r.error = input_errno;
+  std::size_t at = input_error == input_fault::too_long       ? max_line + 1
+                   : input_error == input_fault::no_line_feed ? input_len - input_pos + 1
+                                                              : input_error_column;
+  if (kind == check_kind::cannot_convert && at != 0) {
+    r.byte_column = at;
+    r.column = char_column(line, at);
+  }
+  if (input_error == input_fault::read_failed) {
+    r.line = r.column = r.byte_column = 0;
+  }
+  report(r);
+}
+
+int check_stream(std::FILE *in, check_report to, void *context) {
+  input_restart();
+  report_to = to;
+  report_context = context;
+  notes_restart();
+  run = run_state{};
   std::uint32_t last_time = 0;
   std::uint64_t last_line = 0;
   const char *line = nullptr;
@@ -78,51 +188,41 @@ int check_stream(std::FILE *in, check_report report, void *context) {
     check_record r{};
     r.line = input_line;
     if (!explain_line(line, &r.event, &r.problem)) {
-      if (meant_as_event(line)) {
-        r.kind = check_kind::skipped;
-        report(r, context);
-      } else if (input_line == 1 && line[0] == '\xEF' && line[1] == '\xBB' && line[2] == '\xBF' &&
-                 meant_as_event(line + 3)) {
-        r.kind = check_kind::hidden_by_bom;
-        report(r, context);
+      check_not_event(r, line);
+    } else if (!in_order(r.event.time, last_time)) {
+      check_earlier(r, line, last_time, last_line);
+    } else {
+      end_run();
+      last_time = r.event.time;
+      last_line = input_line;
+      r.kind = check_kind::accepted;
+      report(r);
+      if (r.problem.glued != nullptr) {
+        check_record g = r;
+        g.kind = check_kind::glued;
+        g.code = finding_code::glued_text;
+        g.level = severity::warning;
+        g.column = g.byte_column = field_column(line, r.problem.glued);
+        report(g);
       }
-      continue;
+      check_note(r, line, report_to, report_context);
     }
-    if (r.event.time < last_time) {
-      r.kind = check_kind::earlier;
-      r.last_time = last_time;
-      r.other_line = last_line;
-      report(r, context);
-      continue;
-    }
-    last_time = r.event.time;
-    last_line = input_line;
-    r.kind = check_kind::accepted;
-    report(r, context);
-    check_note(r, report, context);
   }
   if (rc == -2) {
-    check_record r{};
-    r.kind =
-        input_line == 1 && is_midi(input_buf) ? check_kind::midi_file : check_kind::cannot_convert;
-    r.fault = input_error;
-    r.line = input_error == input_fault::read_failed ? 0 : input_line;
-    r.column = input_error_column;
-    r.error = input_errno;
-    report(r, context);
+    report_stop();
     return -2;
   }
+  end_run();
   if (mark_line != 0) {
-    check_record r{};
     bool padding = true;
-    r.ignored = bytes_after_mark(in, &padding);
+    std::uint64_t ignored = bytes_after_mark(in, &padding);
     if (!padding) {
-      r.kind = check_kind::after_mark;
-      r.line = mark_line;
-      r.column = mark_column;
-      report(r, context);
+      check_record r = record_at(check_kind::after_mark, finding_code::end_mark, severity::note,
+                                 mark_line, mark_column, mark_column);
+      r.count = ignored;
+      report(r);
     }
   }
-  report_still_sounding(report, context);
+  report_still_sounding(report_to, report_context);
   return 0;
 }

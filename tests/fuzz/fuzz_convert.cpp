@@ -4,8 +4,10 @@
 // the same through qev2mid and mid2qev again.
 #include "midi/midi_reader.h"
 #include "midi/midi_writer.h"
+#include "qev/characters.h"
 #include "qev/check_pass.h"
 #include "qev/event_reader.h"
+#include "qev/finding_text.h"
 #include "qev/qev_writer.h"
 
 #include <cstddef>
@@ -74,8 +76,25 @@ static std::vector<std::uint64_t> walk_track(const std::vector<std::uint8_t> &fi
   }
 }
 
+// Every finding has words that fit their bound and make one line of valid
+// UTF-8, a code, and a column in characters no greater than the one in bytes.
+static void check_words(const check_record &r) {
+  char message[max_message];
+  std::size_t n = finding_message(r, message);
+  require(n > 0 && n < max_message && std::strlen(message) == n && r.code != finding_code::none);
+  require(r.column <= r.byte_column && (r.line == 0) == (r.column == 0));
+  for (std::size_t i = 0; i < n;) {
+    char32_t cp = 0;
+    std::size_t len = utf8_sequence(message + i, &cp);
+    require(len != 0 && cp >= 0x20);
+    i += len;
+  }
+}
+
 static void collect_accepted(const check_record &r, void *times) {
-  if (r.kind == check_kind::accepted) {
+  if (r.kind != check_kind::accepted) {
+    check_words(r);
+  } else {
     static_cast<std::vector<std::uint64_t> *>(times)->push_back(r.event.time);
   }
 }

@@ -1,0 +1,108 @@
+// The note states. A note's state is where it began to sound, and the last
+// skipped line that meant to start it; both are forgotten by the next
+// accepted event for that note.
+#include "note_checks.h"
+
+#include <algorithm>
+#include <array>
+
+namespace {
+
+// Lines count from 1: line 0 is none. Columns fit 16 bits, for a line holds
+// at most max_line characters.
+struct note_state {
+  std::uint64_t began, skipped_on;
+  std::uint16_t column, skipped_column;
+};
+
+} // namespace
+
+static std::array<std::array<note_state, 128>, 16> notes;
+
+void notes_restart() {
+  for (auto &chan : notes) {
+    chan.fill(note_state{});
+  }
+}
+
+static std::uint16_t note_column(const check_record &r, const char *line) {
+  return static_cast<std::uint16_t>(
+      field_column(line, r.problem.starts[static_cast<std::size_t>(field::note)]));
+}
+
+void note_skipped_on(const check_record &r, const char *line) {
+  note_state &s = notes[r.event.status & 0x0F][r.event.note];
+  s.skipped_on = r.line;
+  s.skipped_column = note_column(r, line);
+}
+
+static void report_note(check_kind kind, finding_code code, std::uint64_t line, std::size_t column,
+                        const check_record &about, check_report report, void *context) {
+  check_record n = record_at(kind, code, severity::note, line, column, column);
+  n.related = about.line;
+  n.event = about.event;
+  report(n, context);
+}
+
+// What a stray note off may come from: a skipped note on, or the same note
+// sounding on another channel.
+static void explain_stray(const check_record &r, check_report report, void *context) {
+  const note_state &s = notes[r.event.status & 0x0F][r.event.note];
+  if (s.skipped_on != 0) {
+    report_note(check_kind::skipped_note_on, finding_code::stray_note_off, s.skipped_on,
+                s.skipped_column, r, report, context);
+  }
+  for (std::size_t chan = 0; chan < notes.size(); ++chan) {
+    const note_state &o = notes[chan][r.event.note];
+    if (o.began != 0) {
+      check_record other = r;
+      other.event.status = static_cast<std::uint8_t>(0x90 | chan);
+      report_note(check_kind::sounding_elsewhere, finding_code::stray_note_off, o.began, o.column,
+                  other, report, context);
+    }
+  }
+}
+
+void check_note(check_record &r, const char *line, check_report report, void *context) {
+  note_state &s = notes[r.event.status & 0x0F][r.event.note];
+  bool on = is_note_on(r.event);
+  r.column = r.byte_column = note_column(r, line);
+  r.level = severity::warning;
+  if (on && s.began != 0) {
+    r.kind = check_kind::on_sounding;
+    r.code = finding_code::already_sounding;
+    r.related = s.began;
+    report(r, context);
+    report_note(check_kind::began_here, finding_code::already_sounding, s.began, s.column, r,
+                report, context);
+  } else if (!on && s.began == 0) {
+    r.kind = check_kind::off_not_sounding;
+    r.code = finding_code::stray_note_off;
+    report(r, context);
+    explain_stray(r, report, context);
+  }
+  s.began = on ? r.line : 0;
+  s.skipped_on = 0;
+  s.column = static_cast<std::uint16_t>(r.column);
+}
+
+void report_still_sounding(check_report report, void *context) {
+  static std::array<check_record, 16 * 128> left;
+  std::size_t n = 0;
+  for (std::size_t chan = 0; chan < notes.size(); ++chan) {
+    for (std::size_t note = 0; note < notes[chan].size(); ++note) {
+      const note_state &s = notes[chan][note];
+      if (s.began != 0) {
+        left[n] = record_at(check_kind::still_sounding, finding_code::still_sounding,
+                            severity::warning, s.began, s.column, s.column);
+        left[n].event.status = static_cast<std::uint8_t>(0x90 | chan);
+        left[n++].event.note = static_cast<std::uint8_t>(note);
+      }
+    }
+  }
+  std::sort(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(n),
+            [](const check_record &a, const check_record &b) { return a.line < b.line; });
+  for (std::size_t i = 0; i < n; ++i) {
+    report(left[i], context);
+  }
+}
