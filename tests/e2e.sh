@@ -568,13 +568,14 @@ check() {
   status=$?
 }
 # says STATUS TEXT: the last check's status, its output (printf escapes
-# allowed), and nothing on standard error.
+# allowed), and nothing on standard error but the summary.
 says() {
   local want
   want=$(printf "$2")
   [ "$status" = "$1" ] || bad "exit status $status, expected $1"
   [ "$(text_of "$root/out")" = "$want" ] || bad "stdout: $(cat "$root/out")"
-  [ -s "$root/err" ] && bad "stderr: $(cat "$root/err")"
+  text_of "$root/err" | grep -Ev '^[^ ]+: [0-9]+ errors?, [0-9]+ warnings?[;,]' | grep . &&
+    bad "stderr: $(cat "$root/err")"
   passed=$((passed + 1))
 }
 row=0
@@ -657,15 +658,53 @@ want = {"file": re.sub("[\udc80-\udcff]", "\ufffd", sys.argv[2]), "line": 2, "co
         "code": "nul-byte", "message": "a NUL byte, which is not text, stops the conversion here"}
 sys.exit(f != want)' "$root/out" "$name" || bad "JSON: $(cat "$root/out")"
 passed=$((passed + 1))
+# The command line: several files, standard input, the summary on standard
+# error, drums, colour. Each row: the case, the words after the program
+# (TTY runs it on a terminal), the status, standard output and standard
+# error, with printf escapes and PROG for the program's name.
+while IFS='|' read -r case args want_status want_out want_err; do
+  start "check-$case"
+  printf '0 0 a P 60 90\n1 0 a D 60\n' >clean.qev
+  printf '0 0 j P 36 100\n0 250 j P 36 100\n' >drums.qev
+  printf '0 0 q P 1 1\n' >bad.qev
+  read -ra words <<<"$args"
+  if [ "${words[0]}" = TTY ]; then
+    unix_only "check-$case" "Wine gives no terminal to a program started from a shell" || continue
+    command -v script >/dev/null || { bad "script is not installed"; continue; }
+    TERM=xterm timeout 60 script -qec "$(printf '%q ' "$checker" "${words[@]:1}") 2>$(printf %q "$root/err")" /dev/null </dev/null |
+      tr -d '\r' >"$root/out"
+    status=${PIPESTATUS[0]}
+  elif [ "$case" = stdin ]; then
+    check "${words[@]}" <bad.qev
+  else
+    check "${words[@]}"
+  fi
+  [ "$status" = "$want_status" ] || bad "exit status $status, expected $want_status"
+  [ "$(text_of "$root/out")" = "$(printf "$want_out")" ] || bad "stdout: $(cat -v "$root/out")"
+  [ "$(text_of "$root/err")" = "$(printf "${want_err//PROG/$checkprog}")" ] || bad "stderr: $(cat "$root/err")"
+  passed=$((passed + 1))
+done <<'TABLE'
+drums|drums.qev|0||
+drums-none|--drums=none drums.qev|1|drums.qev:2:11: warning: note on for note 36 (C2) on channel j, which is already sounding [already-sounding]\ndrums.qev:1:9: note: note 36 (C2) on channel j began to sound here [already-sounding]\ndrums.qev:2:11: warning: note 36 (C2) on channel j is still sounding at the end of the file [still-sounding]|drums.qev: 0 errors, 2 warnings, 1 note; 2 of 2 events convert
+two-files|clean.qev bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
+missing-among-others|nothere.qev clean.qev|2||PROG: File nothere.qev not found
+stdin|-|1|<stdin>:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|<stdin>: 0 errors, 1 warning; 0 of 1 event convert
+directory|. clean.qev|2||PROG: . is a directory
+quiet|--quiet bad.qev|1||bad.qev: 0 errors, 1 warning; 0 of 1 event convert
+channels|--channels clean.qev drums.qev|0||clean.qev: 0 errors, 0 warnings; 2 of 2 events convert\nclean.qev: channel a: 1 note, C4, 0.000 s to 1.000 s\ndrums.qev: 0 errors, 0 warnings; 2 of 2 events convert\ndrums.qev: channel j: 2 notes, C2, 0.000 s to 0.250 s
+color-always|--color=always bad.qev|1|\033[1mbad.qev:1:5: \033[1;35mwarning:\033[0m \033[1mline skipped: 'q' is not a channel letter, a to p\033[0m [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
+color-on-terminal|TTY bad.qev|1|\033[1mbad.qev:1:5: \033[1;35mwarning:\033[0m \033[1mline skipped: 'q' is not a channel letter, a to p\033[0m [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
+color-never|TTY --color=never bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
+TABLE
 start check-usage
 check
-expect 2 "Usage: $checkprog [--format=json] QEV-FILE"
+expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] QEV-FILE..."
 start check-missing-input
 check nothere.qev
 expect 2 "$checkprog: File nothere.qev not found"
 start check-help
 check --help
-[ "$status" = 0 ] && grep -qF "Usage: $checkprog [--format=json] QEV-FILE" "$root/out" || bad "--help: $status"
+[ "$status" = 0 ] && grep -qF "Usage: $checkprog [--format=json]" "$root/out" || bad "--help: $status"
 passed=$((passed + 1))
 start check-version
 check --version
@@ -676,7 +715,8 @@ printf '0 0 a D 1\n' >c.qev
 timeout 60 "${runner[@]}" "$checker" c.qev >/dev/full 2>"$root/err"
 status=$?
 : >"$root/out"
-expect 2 "$checkprog: Error writing standard output"
+expect 2 "c.qev: 0 errors, 1 warning; 1 of 1 event convert
+$checkprog: Error writing standard output"
 start check-stdout-closed-clean
 printf '0 0 a P 1 1\n0 1 a D 1\n' >c.qev
 timeout 60 "${runner[@]}" "$checker" c.qev >&- 2>"$root/err"

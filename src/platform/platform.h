@@ -21,8 +21,13 @@ bool put_text(std::FILE *stream, const char *text, std::size_t n);
 
 // Opens path for reading, as bytes: the text-mode rules are applied by the
 // reader, the same on every system. Null when it cannot be opened or is a
-// directory, whose reading would fail only later.
-std::FILE *open_input(const char *path);
+// directory, whose reading would fail only later; *directory, when given,
+// then tells which.
+std::FILE *open_input(const char *path, bool *directory = nullptr);
+
+// Whether escape sequences colour text on the stream: it is a terminal that
+// takes them (on Windows, a console that accepted being asked to).
+bool colors_text(std::FILE *stream);
 
 enum class create_result { ok, failed, is_input, exists };
 

@@ -1,10 +1,11 @@
-// The platform layer on POSIX systems: the command line, text on a stream,
-// the input, and the direct writes that start and patch the output's header.
+// The platform layer on POSIX systems: the command line, text on a stream
+// and its colours, the input, and the direct writes that start and patch the output's header.
 // Paths are bytes and pass through as they are. The output's life is in
 // platform_posix_output.cpp.
 #include "platform.h"
 
 #include <cstdlib>
+#include <cstring>
 
 #include <sys/mman.h>
 #include <sys/stat.h>
@@ -16,17 +17,24 @@ bool put_text(std::FILE *stream, const char *text, std::size_t n) {
   return std::fwrite(text, 1, n, stream) == n;
 }
 
-std::FILE *open_input(const char *path) {
+std::FILE *open_input(const char *path, bool *directory) {
   std::FILE *in = std::fopen(path, "rb");
-  if (in == nullptr) {
-    return nullptr;
-  }
   struct stat st;
-  if (fstat(fileno(in), &st) != 0 || S_ISDIR(st.st_mode)) {
+  bool is_dir = in != nullptr ? fstat(fileno(in), &st) == 0 && S_ISDIR(st.st_mode)
+                              : stat(path, &st) == 0 && S_ISDIR(st.st_mode);
+  if (directory != nullptr) {
+    *directory = is_dir;
+  }
+  if (in != nullptr && is_dir) {
     std::fclose(in);
     return nullptr;
   }
   return in;
+}
+
+bool colors_text(std::FILE *stream) {
+  const char *term = std::getenv("TERM");
+  return isatty(fileno(stream)) && term != nullptr && std::strcmp(term, "dumb") != 0;
 }
 
 bool map_regular(std::FILE *in, const std::uint8_t **data, std::size_t *size) {

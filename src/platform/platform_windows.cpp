@@ -74,10 +74,26 @@ bool put_text(std::FILE *stream, const char *text, std::size_t n) {
          written == w.size();
 }
 
+// A console takes escape sequences only once asked to process them, which
+// consoles before Windows 10 refuse.
+bool colors_text(std::FILE *stream) {
+  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+  DWORD mode = 0;
+  return h != INVALID_HANDLE_VALUE && GetConsoleMode(h, &mode) &&
+         ((mode & ENABLE_VIRTUAL_TERMINAL_PROCESSING) != 0 ||
+          SetConsoleMode(h, mode | ENABLE_VIRTUAL_TERMINAL_PROCESSING));
+}
+
 // Opened with every kind of sharing, so that the output, even when it turns
-// out to be this very file, can still be opened and compared.
-std::FILE *open_input(const char *path) {
+// out to be this very file, can still be opened and compared. A directory
+// cannot be opened this way at all, so it is told apart by its attributes.
+std::FILE *open_input(const char *path, bool *directory) {
   std::wstring w = widen(path);
+  if (directory != nullptr) {
+    DWORD attributes = w.empty() ? INVALID_FILE_ATTRIBUTES : GetFileAttributesW(w.c_str());
+    *directory =
+        attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+  }
   if (w.empty()) {
     return nullptr;
   }

@@ -1,11 +1,11 @@
 // qevcheck: explains every line of a QEV file that qev2mid skips or stops at,
 // and every note that will not sound as written, one line per finding in the
 // form compilers use, so that editors can jump to it.
+#include "finding_lines.h"
 #include "platform/platform.h"
 #include "put_format.h"
 #include "qev/characters.h"
 #include "qev/check_pass.h"
-#include "qev/finding_text.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -13,13 +13,28 @@
 #include <cstring>
 #include <string>
 
-// The findings of one run, formatted into one buffer that goes out whole
-// lines at a time: a printf per piece cost more than the check itself on a
-// file where every line has a finding.
+// The findings, formatted into one buffer that goes out whole lines at a
+// time: a printf per piece cost more than the check itself on a file where
+// every line has a finding.
 static std::string pending;
-static bool found = false;
-static bool json = false;
 static bool write_failed = false;
+static line_form form = line_form::text;
+static bool quiet = false;
+static bool channels = false;
+static bool wrote = false;
+
+// What one file held, for its summary.
+struct channel_tally {
+  std::uint64_t events, notes;
+  std::uint8_t low, high;
+  std::uint32_t first, last;
+};
+struct file_tally {
+  std::uint64_t by_level[3];
+  std::uint64_t meant, accepted;
+  channel_tally channel[16];
+};
+static file_tally tally;
 
 static void flush_pending() {
   if (!pending.empty() && !put_text(stdout, pending.data(), pending.size())) {
@@ -28,97 +43,120 @@ static void flush_pending() {
   pending.clear();
 }
 
-static void append_number(std::uint64_t v) {
-  char digits[20];
-  pending.append(digits, put_decimal(digits, v));
-}
-
-// A JSON string: quotes, backslashes and control characters escaped, and
-// every byte that starts no UTF-8 character written as U+FFFD, since a file
-// name may hold any bytes and JSON text is UTF-8.
-static void append_json_string(const char *text) {
-  pending += '"';
-  for (const char *p = text; *p != '\0';) {
-    char32_t cp = 0;
-    std::size_t n = *p == '\n' ? 1 : utf8_sequence(p, &cp);
-    auto c = static_cast<unsigned char>(*p);
-    if (n == 0) {
-      pending += "\uFFFD";
-      ++p;
-      continue;
-    }
-    if (c == '"' || c == '\\') {
-      pending += '\\';
-    }
-    if (c < 0x20) {
-      pending += "\\u00";
-      pending += "0123456789abcdef"[c >> 4];
-      pending += "0123456789abcdef"[c & 0xF];
-    } else {
-      pending.append(p, n);
-    }
-    p += n;
+static void count_event(const timed_event &e) {
+  channel_tally &c = tally.channel[e.status & 0x0F];
+  if (c.events++ == 0) {
+    c.first = e.time;
+    c.low = 127;
   }
-  pending += '"';
-}
-
-static void append_json(const check_record &r, const char *path, const char *message) {
-  pending += "{\"file\":";
-  append_json_string(path);
-  pending += ",\"line\":";
-  append_number(r.line);
-  pending += ",\"column\":";
-  append_number(r.column);
-  pending += ",\"byte_column\":";
-  append_number(r.byte_column);
-  pending += ",\"severity\":\"";
-  pending += severity_name(r.level);
-  pending += "\",\"code\":\"";
-  pending += code_names[static_cast<std::size_t>(r.code)];
-  pending += "\",\"message\":";
-  append_json_string(message);
-  if (r.related != 0) {
-    pending += ",\"related_line\":";
-    append_number(r.related);
+  c.last = e.time;
+  if ((e.status & 0xF0) == 0x90 && e.velocity != 0) {
+    ++c.notes;
+    c.low = e.note < c.low ? e.note : c.low;
+    c.high = e.note > c.high ? e.note : c.high;
   }
-  pending += "}\n";
-}
-
-// FILE:LINE:COLUMN: SEVERITY: MESSAGE [CODE], as compilers write it.
-static void append_text(const check_record &r, const char *path, const char *message) {
-  pending += path;
-  pending += ':';
-  if (r.line != 0) {
-    append_number(r.line);
-    pending += ':';
-    append_number(r.column);
-    pending += ':';
-  }
-  pending += ' ';
-  pending += severity_name(r.level);
-  pending += ": ";
-  pending += message;
-  pending += " [";
-  pending += code_names[static_cast<std::size_t>(r.code)];
-  pending += "]\n";
 }
 
 static void report(const check_record &r, void *context) {
+  bool meant = r.kind == check_kind::accepted || r.kind == check_kind::skipped ||
+               r.kind == check_kind::earlier || r.kind == check_kind::hidden_by_bom;
+  tally.meant += meant ? 1 : 0;
   if (r.kind == check_kind::accepted) {
+    ++tally.accepted;
+    count_event(r.event);
     return;
   }
-  found = true;
-  char message[max_message];
-  finding_message(r, message);
-  const char *path = static_cast<const char *>(context);
-  if (json) {
-    append_json(r, path, message);
+  ++tally.by_level[static_cast<std::size_t>(r.level)];
+  if (!quiet) {
+    wrote = true;
+    append_finding(pending, r, static_cast<const char *>(context), form);
+    if (pending.size() >= 64 * 1024) {
+      flush_pending();
+    }
+  }
+}
+
+static const char *plural(std::uint64_t n, const char *one, const char *more) {
+  return n == 1 ? one : more;
+}
+
+// "song.qev: 2 errors, 12 warnings; 45 of 57 events convert", and with
+// --channels a line for each channel that has events.
+static void put_summary(const char *name, bool converts) {
+  const std::uint64_t *n = tally.by_level;
+  std::string line = name;
+  char text[160];
+  std::snprintf(text, sizeof text, ": %llu %s, %llu %s", static_cast<unsigned long long>(n[0]),
+                plural(n[0], "error", "errors"), static_cast<unsigned long long>(n[1]),
+                plural(n[1], "warning", "warnings"));
+  line += text;
+  if (n[2] != 0) {
+    std::snprintf(text, sizeof text, ", %llu %s", static_cast<unsigned long long>(n[2]),
+                  plural(n[2], "note", "notes"));
+    line += text;
+  }
+  if (converts) {
+    std::snprintf(text, sizeof text, "; %llu of %llu %s convert\n",
+                  static_cast<unsigned long long>(tally.accepted),
+                  static_cast<unsigned long long>(tally.meant),
+                  plural(tally.meant, "event", "events"));
   } else {
-    append_text(r, path, message);
+    std::snprintf(text, sizeof text, "; qev2mid cannot convert it\n");
   }
-  if (pending.size() >= 64 * 1024) {
-    flush_pending();
+  line += text;
+  for (std::size_t chan = 0; channels && chan < 16; ++chan) {
+    const channel_tally &c = tally.channel[chan];
+    if (c.events == 0) {
+      continue;
+    }
+    char low[8], high[8];
+    note_name(c.low, low);
+    note_name(c.high, high);
+    std::snprintf(text, sizeof text, ": channel %c: %llu %s", static_cast<char>('a' + chan),
+                  static_cast<unsigned long long>(c.notes), plural(c.notes, "note", "notes"));
+    line += name;
+    line += text;
+    if (c.notes != 0) {
+      line += c.low == c.high ? ", " : " from ";
+      line += low;
+      if (c.low != c.high) {
+        line += " to ";
+        line += high;
+      }
+    }
+    std::snprintf(text, sizeof text, ", %u.%03u s to %u.%03u s\n", c.first / 1000, c.first % 1000,
+                  c.last / 1000, c.last % 1000);
+    line += text;
   }
+  put_text(stderr, line.data(), line.size());
+}
+
+// Checks one file: 0 when nothing is found, 1 when something is, 2 when
+// the converter cannot convert it or it cannot be checked.
+static int check_file(const char *prog, const char *path) {
+  bool from_stdin = std::strcmp(path, "-") == 0;
+  bool directory = false;
+  std::FILE *in = from_stdin ? stdin : open_input(path, &directory);
+  if (in == nullptr) {
+    put_format(stderr, directory ? "%s: %s is a directory\n" : "%s: File %s not found\n", prog,
+               path);
+    return 2;
+  }
+  if (from_stdin) {
+    set_binary(stdin);
+  }
+  const char *name = from_stdin ? "<stdin>" : path;
+  tally = file_tally{};
+  int rc = check_stream(in, report, const_cast<char *>(name));
+  if (!from_stdin) {
+    std::fclose(in);
+  }
+  flush_pending();
+  std::uint64_t found = tally.by_level[0] + tally.by_level[1] + tally.by_level[2];
+  if (found != 0 || channels) {
+    put_summary(name, rc == 0);
+  }
+  return rc != 0 ? 2 : found != 0 ? 1 : 0;
 }
 
 // Help and version go to standard output, which must take them.
@@ -130,50 +168,99 @@ static int finish_output(const char *prog) {
   return 0;
 }
 
+static constexpr const char *usage =
+    "Usage: %s [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] "
+    "QEV-FILE...\n";
+
+// --drums=LETTERS: the channels named, or none.
+static bool set_drums(const char *letters) {
+  drum_channels = 0;
+  if (std::strcmp(letters, "none") == 0) {
+    return true;
+  }
+  for (const char *p = letters; *p != '\0'; ++p) {
+    if (*p < 'a' || *p > 'p') {
+      return false;
+    }
+    drum_channels = static_cast<std::uint16_t>(drum_channels | 1u << (*p - 'a'));
+  }
+  return *letters != '\0';
+}
+
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
   const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qevcheck";
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
-    put_format(stdout,
-               "Usage: %s [--format=json] QEV-FILE\n"
-               "Explains every line of a QEV event file that qev2mid skips or stops at,\n"
-               "and every note that will not sound as written, one line per finding in the\n"
-               "form FILE:LINE:COLUMN: SEVERITY: MESSAGE [CODE], or with --format=json as\n"
-               "one JSON object per line.\n"
-               "Exit status: 0 when nothing is found; 1 when something is, but qev2mid\n"
-               "converts the file; 2 when qev2mid cannot convert it, or it cannot be checked.\n",
-               prog);
-    return finish_output(prog);
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
-    put_format(stdout, "qevcheck %s\n", QEV2MID_VERSION);
-    return finish_output(prog);
-  }
-  int arg = 1;
-  if (argc == 3 && std::strcmp(argv[1], "--format=json") == 0) {
-    json = true;
-    set_binary(stdout);
-    arg = 2;
-  }
-  if (argc != arg + 1) {
-    put_format(stderr, "Usage: %s [--format=json] QEV-FILE\n", prog);
-    return 2;
-  }
-  const char *path = argv[arg];
-  std::FILE *in = open_input(path);
-  if (in == nullptr) {
-    put_format(stderr, "%s: File %s not found\n", prog, path);
-    return 2;
-  }
-  int rc = check_stream(in, report, const_cast<char *>(path));
-  std::fclose(in);
-  flush_pending();
-  // A closed standard output is no fault when there was nothing to put on it.
-  if (found && (write_failed || finish_output(prog) != 0)) {
-    if (write_failed) {
-      put_format(stderr, "%s: Error writing standard output\n", prog);
+  const char *color = "auto";
+  int first_file = argc;
+  for (int i = 1; i < argc; ++i) {
+    const char *a = argv[i];
+    if (std::strcmp(a, "--") == 0 || std::strncmp(a, "--", 2) != 0) {
+      first_file = i + (std::strcmp(a, "--") == 0 ? 1 : 0);
+      break;
     }
+    if (std::strcmp(a, "--help") == 0) {
+      put_format(stdout, usage, prog);
+      put_format(stdout,
+                 "Explains every line of QEV event files that qev2mid skips or stops at,\n"
+                 "and every note that will not sound as written, one line per finding in the\n"
+                 "form FILE:LINE:COLUMN: SEVERITY: MESSAGE [CODE], or with --format=json as\n"
+                 "one JSON object per line. A summary for each file goes to standard error.\n"
+                 "  --quiet          the summary alone\n"
+                 "  --color=WHEN     auto (on a terminal, unless NO_COLOR is set), always, never\n"
+                 "  --drums=LETTERS  channels where a note on needs no note off (default j),\n"
+                 "                   or none\n"
+                 "  --channels       notes, range and times of each channel in the summary\n"
+                 "Exit status: 0 when nothing is found; 1 when something is, but qev2mid\n"
+                 "converts the files; 2 when qev2mid cannot convert one, or one cannot be\n"
+                 "checked.\n");
+      return finish_output(prog);
+    }
+    if (std::strcmp(a, "--version") == 0) {
+      put_format(stdout, "qevcheck %s\n", QEV2MID_VERSION);
+      return finish_output(prog);
+    }
+    bool ok = true;
+    if (std::strcmp(a, "--format=json") == 0) {
+      form = line_form::json;
+    } else if (std::strcmp(a, "--quiet") == 0) {
+      quiet = true;
+    } else if (std::strcmp(a, "--channels") == 0) {
+      channels = true;
+    } else if (std::strncmp(a, "--color=", 8) == 0) {
+      color = a + 8;
+      ok = std::strcmp(color, "auto") == 0 || std::strcmp(color, "always") == 0 ||
+           std::strcmp(color, "never") == 0;
+    } else if (std::strncmp(a, "--drums=", 8) == 0) {
+      ok = set_drums(a + 8);
+    } else {
+      ok = false;
+    }
+    if (!ok) {
+      put_format(stderr, usage, prog);
+      return 2;
+    }
+  }
+  if (first_file >= argc) {
+    put_format(stderr, usage, prog);
     return 2;
   }
-  return rc != 0 ? 2 : found ? 1 : 0;
+  const char *no_color = std::getenv("NO_COLOR");
+  if (form == line_form::json) {
+    set_binary(stdout);
+  } else if (std::strcmp(color, "always") == 0 ||
+             (std::strcmp(color, "auto") == 0 && (no_color == nullptr || *no_color == '\0') &&
+              colors_text(stdout))) {
+    form = line_form::color;
+  }
+  int worst = 0;
+  for (int i = first_file; i < argc; ++i) {
+    int rc = check_file(prog, argv[i]);
+    worst = rc > worst ? rc : worst;
+  }
+  // A closed standard output is no fault when there was nothing to put on it.
+  if (wrote && write_failed) {
+    put_format(stderr, "%s: Error writing standard output\n", prog);
+    return 2;
+  }
+  return wrote && finish_output(prog) != 0 ? 2 : worst;
 }

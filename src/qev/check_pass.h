@@ -111,6 +111,11 @@ struct check_record {
   std::uint64_t count;
 };
 
+// The channels whose notes end by themselves, as drums do: a note on with
+// no note off is no finding there, but a stray note off still is. Bit n is
+// channel n; channel j (9), General MIDI's percussion channel, by default.
+extern std::uint16_t drum_channels;
+
 // What the caller does with each record, in the order of the file; a note
 // comes right after the finding it belongs to, except a run's, which comes
 // when the run ends. Notes still sounding come last, in line order.

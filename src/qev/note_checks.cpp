@@ -17,7 +17,14 @@ struct note_state {
 
 } // namespace
 
+std::uint16_t drum_channels = 1 << 9;
+
 static std::array<std::array<note_state, 128>, 16> notes;
+
+// A drum's note on sounds until it dies away, whatever the state says.
+static bool is_drum(std::size_t chan) {
+  return ((drum_channels >> chan) & 1) != 0;
+}
 
 void notes_restart() {
   for (auto &chan : notes) {
@@ -54,7 +61,7 @@ static void explain_stray(const check_record &r, check_report report, void *cont
   }
   for (std::size_t chan = 0; chan < notes.size(); ++chan) {
     const note_state &o = notes[chan][r.event.note];
-    if (o.began != 0) {
+    if (o.began != 0 && !is_drum(chan)) {
       check_record other = r;
       other.event.status = static_cast<std::uint8_t>(0x90 | chan);
       report_note(check_kind::sounding_elsewhere, finding_code::stray_note_off, o.began, o.column,
@@ -68,7 +75,7 @@ void check_note(check_record &r, const char *line, check_report report, void *co
   bool on = is_note_on(r.event);
   r.column = r.byte_column = note_column(r, line);
   r.level = severity::warning;
-  if (on && s.began != 0) {
+  if (on && s.began != 0 && !is_drum(r.event.status & 0x0Fu)) {
     r.kind = check_kind::on_sounding;
     r.code = finding_code::already_sounding;
     r.related = s.began;
@@ -92,7 +99,7 @@ void report_still_sounding(check_report report, void *context) {
   for (std::size_t chan = 0; chan < notes.size(); ++chan) {
     for (std::size_t note = 0; note < notes[chan].size(); ++note) {
       const note_state &s = notes[chan][note];
-      if (s.began != 0) {
+      if (s.began != 0 && !is_drum(chan)) {
         left[n] = record_at(check_kind::still_sounding, finding_code::still_sounding,
                             severity::warning, s.began, s.column, s.column);
         left[n].event.status = static_cast<std::uint8_t>(0x90 | chan);

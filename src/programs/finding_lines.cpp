@@ -1,0 +1,107 @@
+// The two forms of a finding's line. The message's words come from the
+// checking pass's own formatting; this adds the place, the severity and the
+// code around them.
+#include "finding_lines.h"
+
+#include "qev/characters.h"
+#include "qev/finding_text.h"
+
+#include <cstdint>
+
+static void append_number(std::string &out, std::uint64_t v) {
+  char digits[20];
+  out.append(digits, put_decimal(digits, v));
+}
+
+// A JSON string: quotes, backslashes and control characters escaped, and
+// every byte that starts no UTF-8 character written as U+FFFD, since a file
+// name may hold any bytes and JSON text is UTF-8.
+static void append_json_string(std::string &out, const char *text) {
+  out += '"';
+  for (const char *p = text; *p != '\0';) {
+    char32_t cp = 0;
+    std::size_t n = *p == '\n' ? 1 : utf8_sequence(p, &cp);
+    auto c = static_cast<unsigned char>(*p);
+    if (n == 0) {
+      out += "\uFFFD";
+      ++p;
+      continue;
+    }
+    if (c == '"' || c == '\\') {
+      out += '\\';
+    }
+    if (c < 0x20) {
+      out += "\\u00";
+      out += "0123456789abcdef"[c >> 4];
+      out += "0123456789abcdef"[c & 0xF];
+    } else {
+      out.append(p, n);
+    }
+    p += n;
+  }
+  out += '"';
+}
+
+static void append_json(std::string &out, const check_record &r, const char *path,
+                        const char *message) {
+  out += "{\"file\":";
+  append_json_string(out, path);
+  out += ",\"line\":";
+  append_number(out, r.line);
+  out += ",\"column\":";
+  append_number(out, r.column);
+  out += ",\"byte_column\":";
+  append_number(out, r.byte_column);
+  out += ",\"severity\":\"";
+  out += severity_name(r.level);
+  out += "\",\"code\":\"";
+  out += code_names[static_cast<std::size_t>(r.code)];
+  out += "\",\"message\":";
+  append_json_string(out, message);
+  if (r.related != 0) {
+    out += ",\"related_line\":";
+    append_number(out, r.related);
+  }
+  out += "}\n";
+}
+
+// FILE:LINE:COLUMN: SEVERITY: MESSAGE [CODE], as compilers write it, and
+// coloured as they colour it: the place and the message bold, the severity
+// in its colour.
+static void append_text(std::string &out, const check_record &r, const char *path,
+                        const char *message, bool color) {
+  static constexpr const char *colors[] = {"\033[1;31m", "\033[1;35m", "\033[1;36m"};
+  const char *bold = color ? "\033[1m" : "";
+  const char *plain = color ? "\033[0m" : "";
+  out += bold;
+  out += path;
+  out += ':';
+  if (r.line != 0) {
+    append_number(out, r.line);
+    out += ':';
+    append_number(out, r.column);
+    out += ':';
+  }
+  out += ' ';
+  out += color ? colors[static_cast<std::size_t>(r.level)] : "";
+  out += severity_name(r.level);
+  out += ':';
+  out += plain;
+  out += ' ';
+  out += bold;
+  out += message;
+  out += plain;
+  out += " [";
+  out += code_names[static_cast<std::size_t>(r.code)];
+  out += "]\n";
+}
+
+void append_finding(std::string &out, const check_record &r, const char *path, line_form form) {
+  char message[max_message];
+  finding_message(r, message);
+  if (form == line_form::json) {
+    append_json(out, r, path, message);
+  } else {
+    append_text(out, r, path, message, form == line_form::color);
+  }
+}
