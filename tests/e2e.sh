@@ -681,7 +681,8 @@ while IFS='|' read -r case args want_status want_out want_err; do
   fi
   [ "$status" = "$want_status" ] || bad "exit status $status, expected $want_status"
   [ "$(text_of "$root/out")" = "$(printf "$want_out")" ] || bad "stdout: $(cat -v "$root/out")"
-  [ "$(text_of "$root/err")" = "$(printf "${want_err//PROG/$checkprog}")" ] || bad "stderr: $(cat "$root/err")"
+  want_err=$(printf "$want_err")
+  [ "$(text_of "$root/err")" = "${want_err//PROG/$checkprog}" ] || bad "stderr: $(cat "$root/err")"
   passed=$((passed + 1))
 done <<'TABLE'
 drums|drums.qev|0||
