@@ -4,8 +4,8 @@
 #include "finding_lines.h"
 #include "platform/platform.h"
 #include "put_format.h"
-#include "qev/characters.h"
 #include "qev/check_pass.h"
+#include "qev/check_summary.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -23,18 +23,7 @@ static bool quiet = false;
 static bool channels = false;
 static bool wrote = false;
 
-// What one file held, for its summary.
-struct channel_tally {
-  std::uint64_t events, notes;
-  std::uint8_t low, high;
-  std::uint32_t first, last;
-};
-struct file_tally {
-  std::uint64_t by_level[3];
-  std::uint64_t meant, accepted;
-  channel_tally channel[16];
-};
-static file_tally tally;
+static check_tally tally;
 
 static void flush_pending() {
   if (!pending.empty() && !put_text(stdout, pending.data(), pending.size())) {
@@ -43,92 +32,15 @@ static void flush_pending() {
   pending.clear();
 }
 
-static void count_event(const timed_event &e) {
-  channel_tally &c = tally.channel[e.status & 0x0F];
-  if (c.events++ == 0) {
-    c.first = e.time;
-    c.low = 127;
-  }
-  c.last = e.time;
-  if ((e.status & 0xF0) == 0x90 && e.velocity != 0) {
-    ++c.notes;
-    c.low = e.note < c.low ? e.note : c.low;
-    c.high = e.note > c.high ? e.note : c.high;
-  }
-}
-
 static void report(const check_record &r, void *context) {
-  bool meant = r.kind == check_kind::accepted || r.kind == check_kind::skipped ||
-               r.kind == check_kind::earlier || r.kind == check_kind::hidden_by_bom;
-  tally.meant += meant ? 1 : 0;
-  if (r.kind == check_kind::accepted) {
-    ++tally.accepted;
-    count_event(r.event);
-    return;
-  }
-  ++tally.by_level[static_cast<std::size_t>(r.level)];
-  if (!quiet) {
+  tally_record(tally, r);
+  if (r.kind != check_kind::accepted && !quiet) {
     wrote = true;
     append_finding(pending, r, static_cast<const char *>(context), form);
     if (pending.size() >= 64 * 1024) {
       flush_pending();
     }
   }
-}
-
-static const char *plural(std::uint64_t n, const char *one, const char *more) {
-  return n == 1 ? one : more;
-}
-
-// "song.qev: 2 errors, 12 warnings; 45 of 57 events convert", and with
-// --channels a line for each channel that has events.
-static void put_summary(const char *name, bool converts) {
-  const std::uint64_t *n = tally.by_level;
-  std::string line = name;
-  char text[160];
-  std::snprintf(text, sizeof text, ": %llu %s, %llu %s", static_cast<unsigned long long>(n[0]),
-                plural(n[0], "error", "errors"), static_cast<unsigned long long>(n[1]),
-                plural(n[1], "warning", "warnings"));
-  line += text;
-  if (n[2] != 0) {
-    std::snprintf(text, sizeof text, ", %llu %s", static_cast<unsigned long long>(n[2]),
-                  plural(n[2], "note", "notes"));
-    line += text;
-  }
-  if (converts) {
-    std::snprintf(text, sizeof text, "; %llu of %llu %s convert\n",
-                  static_cast<unsigned long long>(tally.accepted),
-                  static_cast<unsigned long long>(tally.meant),
-                  plural(tally.meant, "event", "events"));
-  } else {
-    std::snprintf(text, sizeof text, "; qev2mid cannot convert it\n");
-  }
-  line += text;
-  for (std::size_t chan = 0; channels && chan < 16; ++chan) {
-    const channel_tally &c = tally.channel[chan];
-    if (c.events == 0) {
-      continue;
-    }
-    char low[8], high[8];
-    note_name(c.low, low);
-    note_name(c.high, high);
-    std::snprintf(text, sizeof text, ": channel %c: %llu %s", static_cast<char>('a' + chan),
-                  static_cast<unsigned long long>(c.notes), plural(c.notes, "note", "notes"));
-    line += name;
-    line += text;
-    if (c.notes != 0) {
-      line += c.low == c.high ? ", " : " from ";
-      line += low;
-      if (c.low != c.high) {
-        line += " to ";
-        line += high;
-      }
-    }
-    std::snprintf(text, sizeof text, ", %u.%03u s to %u.%03u s\n", c.first / 1000, c.first % 1000,
-                  c.last / 1000, c.last % 1000);
-    line += text;
-  }
-  put_text(stderr, line.data(), line.size());
 }
 
 // Checks one file: 0 when nothing is found, 1 when something is, 2 when
@@ -146,7 +58,7 @@ static int check_file(const char *prog, const char *path) {
     set_binary(stdin);
   }
   const char *name = from_stdin ? "<stdin>" : path;
-  tally = file_tally{};
+  tally = check_tally{};
   int rc = check_stream(in, report, const_cast<char *>(name));
   if (!from_stdin) {
     std::fclose(in);
@@ -154,7 +66,8 @@ static int check_file(const char *prog, const char *path) {
   flush_pending();
   std::uint64_t found = tally.by_level[0] + tally.by_level[1] + tally.by_level[2];
   if (found != 0 || channels) {
-    put_summary(name, rc == 0);
+    std::string text = summary_text(name, tally, rc == 0, channels);
+    put_text(stderr, text.data(), text.size());
   }
   return rc != 0 ? 2 : found != 0 ? 1 : 0;
 }
