@@ -38,7 +38,8 @@ void write_var_len(std::FILE *out, std::uint32_t value);
 int flush_track(std::FILE *out);
 
 // Forgets nbytes, the length in hdr and any gathered bytes, to write another
-// file. The program writes one file per process and never needs it.
+// file. qev2mid writes one file per process; the web page, which converts
+// again after every edit, calls it before each file.
 void writer_restart();
 
 #endif

@@ -20,7 +20,8 @@ int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::ui
               std::uint8_t *velocity);
 
 // Forgets curtime and any buffered input, to read another stream from its
-// start. The program reads one stream per process and never needs it.
+// start. qev2mid reads one stream per process; the web page, which converts
+// again after every edit, calls it before each stream.
 void reader_restart();
 
 #endif

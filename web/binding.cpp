@@ -1,0 +1,195 @@
+// The web page's way into the C++: the checking pass, the converter and the
+// MIDI reader run over bytes in the module's memory, exactly as the programs
+// run them over files. Results cross to JavaScript as flat arrays that the
+// page views in place; an object per finding was too slow for large files.
+//
+// The reader and the writer work on C streams, and the writer patches its
+// header through the stream's descriptor, so the bytes go through files in
+// the module's in-memory file system rather than memory streams.
+#include "midi/midi_reader.h"
+#include "midi/midi_writer.h"
+#include "programs/output_path.h"
+#include "qev/check_pass.h"
+#include "qev/check_summary.h"
+#include "qev/event_reader.h"
+#include "qev/finding_text.h"
+#include "qev/qev_writer.h"
+
+#include <emscripten/emscripten.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+// Fields per finding in finding_fields: line, column, byte column, severity,
+// code, related line, and the offset of its message in messages.
+static constexpr std::size_t fields_per_finding = 7;
+// Per accepted event in events: time, line, and status, note, velocity
+// packed as status << 16 | note << 8 | velocity.
+static constexpr std::size_t fields_per_event = 3;
+
+static std::vector<std::uint32_t> finding_fields;
+static std::vector<std::uint32_t> events;
+static std::string messages;
+static std::string summary;
+static check_tally tally;
+static std::vector<std::uint8_t> output;
+static std::string error;
+static char *output_name = nullptr;
+
+static constexpr const char *input_path = "/input";
+static constexpr const char *output_path = "/output";
+
+static std::uint32_t clamp32(std::uint64_t v) {
+  return v > 0xFFFFFFFF ? 0xFFFFFFFF : static_cast<std::uint32_t>(v);
+}
+
+// Puts the bytes in the input file and opens it for reading.
+static std::FILE *input_of(const std::uint8_t *data, std::size_t size) {
+  std::FILE *f = std::fopen(input_path, "wb");
+  if (f == nullptr) {
+    return nullptr;
+  }
+  bool ok = std::fwrite(data, 1, size, f) == size;
+  ok = std::fclose(f) == 0 && ok;
+  return ok ? std::fopen(input_path, "rb") : nullptr;
+}
+
+// The whole of a finished output file, in output.
+static bool take_output(std::FILE *out) {
+  long size = -1;
+  bool ok = std::fflush(out) == 0 && std::fseek(out, 0, SEEK_END) == 0 &&
+            (size = std::ftell(out)) >= 0 && std::fseek(out, 0, SEEK_SET) == 0;
+  output.resize(ok ? static_cast<std::size_t>(size) : 0);
+  ok = ok && std::fread(output.data(), 1, output.size(), out) == output.size();
+  return std::fclose(out) == 0 && ok;
+}
+
+static void collect(const check_record &r, void *) {
+  tally_record(tally, r);
+  if (r.kind == check_kind::accepted) {
+    events.push_back(r.event.time);
+    events.push_back(clamp32(r.line));
+    events.push_back(
+        static_cast<std::uint32_t>(r.event.status << 16 | r.event.note << 8 | r.event.velocity));
+    return;
+  }
+  char message[max_message];
+  finding_message(r, message);
+  finding_fields.insert(finding_fields.end(),
+                        {clamp32(r.line), clamp32(r.column), clamp32(r.byte_column),
+                         static_cast<std::uint32_t>(r.level), static_cast<std::uint32_t>(r.code),
+                         clamp32(r.related), clamp32(messages.size())});
+  messages += message;
+  messages += '\0';
+}
+
+extern "C" {
+
+// Checks data as qevcheck checks a file called name, with channel j as the
+// drum channel. Returns the number of findings, or -1 when the data could not
+// be put in a file. The results stay until the next call.
+EMSCRIPTEN_KEEPALIVE int qev_check(const std::uint8_t *data, std::size_t size, const char *name) {
+  finding_fields.clear();
+  events.clear();
+  messages.clear();
+  tally = check_tally{};
+  std::FILE *in = input_of(data, size);
+  if (in == nullptr) {
+    return -1;
+  }
+  int rc = check_stream(in, collect, nullptr);
+  std::fclose(in);
+  summary = summary_text(name, tally, rc == 0, true);
+  return static_cast<int>(finding_fields.size() / fields_per_finding);
+}
+
+EMSCRIPTEN_KEEPALIVE const std::uint32_t *qev_finding_fields() {
+  return finding_fields.data();
+}
+EMSCRIPTEN_KEEPALIVE const char *qev_messages() {
+  return messages.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t qev_messages_size() {
+  return messages.size();
+}
+EMSCRIPTEN_KEEPALIVE const char *qev_summary() {
+  return summary.c_str();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t qev_event_count() {
+  return events.size() / fields_per_event;
+}
+EMSCRIPTEN_KEEPALIVE const std::uint32_t *qev_events() {
+  return events.data();
+}
+EMSCRIPTEN_KEEPALIVE const char *qev_code_name(int code) {
+  return code_names[static_cast<std::size_t>(code)];
+}
+EMSCRIPTEN_KEEPALIVE const char *qev_severity_name(int level) {
+  return severity_name(static_cast<severity>(level));
+}
+
+// Converts data as qev2mid does. Returns the size of the Standard MIDI File
+// in qev_output, or -1 when qev2mid would fail.
+EMSCRIPTEN_KEEPALIVE int qev_convert(const std::uint8_t *data, std::size_t size) {
+  output.clear();
+  std::FILE *in = input_of(data, size);
+  std::FILE *out = in != nullptr ? std::fopen(output_path, "w+b") : nullptr;
+  if (out == nullptr) {
+    if (in != nullptr) {
+      std::fclose(in);
+    }
+    return -1;
+  }
+  reader_restart();
+  writer_restart();
+  bool ok = write_header(out) == 0;
+  std::uint32_t delta = 0;
+  std::uint8_t status = 0, note = 0, velocity = 0;
+  int rc = 0;
+  while (ok && (rc = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
+    ok = write_cmd(out, delta, status, note, velocity) == 0;
+  }
+  std::fclose(in);
+  ok = ok && rc == -1 && write_eot(out) == 0 && fix_header(out) == 0;
+  ok = take_output(out) && ok;
+  return ok ? static_cast<int>(output.size()) : -1;
+}
+
+// Reads data as a Standard MIDI File called name and writes it as mid2qev
+// does. Returns the size of the QEV text in qev_output, or -1 with the
+// reason in qev_error.
+EMSCRIPTEN_KEEPALIVE int qev_from_midi(const std::uint8_t *data, std::size_t size,
+                                       const char *name) {
+  output.clear();
+  midi_file_info info{};
+  midi_fault fault{};
+  if (!midi_open(data, size, &info, &fault)) {
+    error = std::string(fault.too_late ? "cannot be written as QEV: "
+                                       : "is not a Standard MIDI File: ") +
+            fault.reason + " at byte " + std::to_string(fault.offset);
+    return -1;
+  }
+  std::FILE *out = std::fopen(output_path, "w+b");
+  bool ok = out != nullptr && write_qev(out, name, info) == 0;
+  ok = out != nullptr && take_output(out) && ok;
+  error = ok ? "" : "could not be converted";
+  return ok ? static_cast<int>(output.size()) : -1;
+}
+
+EMSCRIPTEN_KEEPALIVE const std::uint8_t *qev_output() {
+  return output.data();
+}
+EMSCRIPTEN_KEEPALIVE const char *qev_error() {
+  return error.c_str();
+}
+
+// The name beside path with the extension ext, by the programs' own rule.
+EMSCRIPTEN_KEEPALIVE const char *qev_output_name(const char *path, const char *ext) {
+  std::free(output_name);
+  output_name = newext(path, ext);
+  return output_name != nullptr ? output_name : "";
+}
+}
