@@ -5,8 +5,13 @@ findings on the page must be qevcheck's JSON, the downloaded .mid qev2mid's
 output byte for byte, and for a MIDI file the editor's text mid2qev's. The
 page must make no request beyond file:, data: and blob:.
 
-usage: web_test.py PAGE QEV2MID QEVCHECK MID2QEV
+It also samples the piano roll's canvas where notes and marks are drawn
+and where nothing is, renders notes through the page's own synthesizer
+offline, and saves screenshots for a person to look at.
+
+usage: web_test.py PAGE QEV2MID QEVCHECK MID2QEV [SCREENSHOT-DIR]
 """
+import base64
 import json
 import os
 import shutil
@@ -26,11 +31,8 @@ def skip(reason):
 try:
     import websocket  # python3-websocket
 except ImportError:
-    skip("python3-websocket is not installed")
-if not os.access(CHROMIUM, os.X_OK):
-    skip("chromium is not installed")
+    websocket = None
 
-PAGE, QEV2MID, QEVCHECK, MID2QEV = (os.path.abspath(a) for a in sys.argv[1:5])
 
 # Each row: the file's name and bytes.
 CASES = [
@@ -53,7 +55,7 @@ class Browser:
             [CHROMIUM, "--headless", "--no-sandbox", "--disable-gpu", "--disable-quic",
              "--no-first-run", "--disable-background-networking", "--disable-component-update",
              "--disable-sync", "--disable-dev-shm-usage", f"--user-data-dir={profile}",
-             "--remote-debugging-port=0", "about:blank"],
+             "--remote-debugging-port=0", "--remote-allow-origins=*", "about:blank"],
             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
         port_file = os.path.join(profile, "DevToolsActivePort")
         deadline = time.time() + 60
@@ -62,7 +64,9 @@ class Browser:
                 raise RuntimeError("chromium did not start")
             time.sleep(0.1)
         port, path = open(port_file).read().split()[:2]
-        self.ws = websocket.create_connection(f"ws://127.0.0.1:{port}{path}", timeout=60)
+        # Chromium refuses a DevTools client that names an origin it was not told of.
+        self.ws = websocket.create_connection(f"ws://127.0.0.1:{port}{path}", timeout=60,
+                                              suppress_origin=True)
         self.next_id = 0
         self.events = []
         target = self.call("Target.createTarget", url="about:blank")["targetId"]
@@ -110,6 +114,13 @@ def run(*args):
 
 
 def main():
+    global PAGE, QEV2MID, QEVCHECK, MID2QEV, SHOTS
+    if websocket is None:
+        skip("python3-websocket is not installed")
+    if not os.access(CHROMIUM, os.X_OK):
+        skip("chromium is not installed")
+    PAGE, QEV2MID, QEVCHECK, MID2QEV = (os.path.abspath(a) for a in sys.argv[1:5])
+    SHOTS = sys.argv[5] if len(sys.argv) > 5 else None
     failures = []
     scratch = tempfile.mkdtemp()
     try:
@@ -139,6 +150,8 @@ def main():
                 f.write(data)
             failures += check_case(browser, path, name, downloads)
 
+        failures += check_roll_and_sound(browser, inputs)
+
         for event in browser.events:
             if event.get("method") == "Network.requestWillBeSent":
                 url = event["params"]["request"]["url"]
@@ -157,14 +170,68 @@ def main():
 compared = {"findings": 0, "downloads": 0}
 
 
-def check_case(browser, path, name, downloads):
-    failures = []
-    is_midi = name.endswith(".mid")
+def open_file(browser, path):
     checks = browser.eval("window.qevStudio.checks()")
     document = browser.page("DOM.getDocument")["root"]["nodeId"]
     node = browser.page("DOM.querySelector", nodeId=document, selector="#open")["nodeId"]
     browser.page("DOM.setFileInputFiles", files=[path], nodeId=node)
     browser.wait(f"window.qevStudio.checks() > {checks}")
+
+
+def near(pixel, colour, alpha):
+    """Whether pixel is colour drawn at alpha over white, give or take."""
+    want = [alpha * int(colour[i:i + 2], 16) + (1 - alpha) * 255 for i in (1, 3, 5)]
+    return all(abs(p - w) < 40 for p, w in zip(pixel, want))
+
+
+def check_roll_and_sound(browser, inputs):
+    failures = []
+    song = os.path.join(inputs, "song.qev")
+    open_file(browser, song)
+    # Channel a's first note, velocity 90; the mark of the stray note off;
+    # and a spot between the notes, which must stay empty.
+    note = browser.eval("window.qevStudio.notePoint(0)")
+    pixel = browser.eval(f"window.qevStudio.pixel({note['x']}, {note['y']})")
+    if not near(pixel, "#0072b2", 0.35 + 0.65 * 90 / 127):
+        failures.append(f"roll: note 0 at {note} is {pixel}")
+    marks = browser.eval("window.qevStudio.marks()")
+    for i, mark in enumerate(marks):
+        point = browser.eval(f"window.qevStudio.markPoint({i})")
+        pixel = browser.eval(f"window.qevStudio.pixel({point['x']}, {point['y']})")
+        if not near(pixel, "#d1242f", 1):
+            failures.append(f"roll: mark {i} ({mark}) at {point} is {pixel}")
+    if [m["line"] for m in marks] != [7, 8]:
+        failures.append(f"roll: marks at lines {[m['line'] for m in marks]}, expected 7 and 8")
+    empty = browser.eval("window.qevStudio.notePoint(1)")
+    pixel = browser.eval(f"window.qevStudio.pixel({empty['x']}, {empty['y']} + 30)")
+    if not (near(pixel, "#ffffff", 1) or near(pixel, "#f3f4f6", 1)):
+        failures.append(f"roll: the empty spot under note 1 is {pixel}")
+    peak = browser.eval("window.qevStudio.renderOffline(2)")
+    if not peak > 0.01:
+        failures.append(f"sound: the notes render at peak {peak}")
+    if SHOTS:
+        os.makedirs(SHOTS, exist_ok=True)
+        for width in (1200, 360):
+            browser.page("Emulation.setDeviceMetricsOverride", width=width, height=900,
+                         deviceScaleFactor=1, mobile=width < 500)
+            browser.page("Runtime.evaluate", expression="document.getElementById('fit').click()")
+            if browser.eval("document.documentElement.scrollWidth") > width:
+                failures.append(f"page: wider than {width} px")
+            shot = browser.page("Page.captureScreenshot", format="png")["data"]
+            with open(os.path.join(SHOTS, f"song-{width}.png"), "wb") as f:
+                f.write(base64.b64decode(shot))
+        browser.page("Emulation.clearDeviceMetricsOverride")
+    open_file(browser, os.path.join(inputs, "empty.qev"))
+    peak = browser.eval("window.qevStudio.renderOffline(1)")
+    if peak != 0:
+        failures.append(f"sound: an empty file renders at peak {peak}")
+    return failures
+
+
+def check_case(browser, path, name, downloads):
+    failures = []
+    is_midi = name.endswith(".mid")
+    open_file(browser, path)
 
     # What the page checks: the file's own bytes, or mid2qev's text.
     qev_path = path

@@ -17,6 +17,7 @@
 
 #include <emscripten/emscripten.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -24,14 +25,23 @@
 #include <vector>
 
 // Fields per finding in finding_fields: line, column, byte column, severity,
-// code, related line, and the offset of its message in messages.
-static constexpr std::size_t fields_per_finding = 7;
-// Per accepted event in events: time, line, and status, note, velocity
-// packed as status << 16 | note << 8 | velocity.
-static constexpr std::size_t fields_per_event = 3;
+// code, related line, the offset of its message in messages, the time it
+// stands at on the roll (its own where its line has one, else that of the
+// accepted event before it), and its note plus 1 where it is about one, else 0.
+static constexpr std::size_t fields_per_finding = 9;
+// Per sounding note in notes: start and end times, the lines of its note on
+// and note off (0 for none), channel << 16 | note << 8 | velocity, and flags.
+static constexpr std::size_t fields_per_note = 6;
+// The flags: still sounding at the end of the file; a drum's, with no note off.
+static constexpr std::uint32_t note_stuck = 1, note_drum = 2;
+// How long a drum's note with no note off is drawn and played.
+static constexpr std::uint32_t drum_ms = 150;
 
 static std::vector<std::uint32_t> finding_fields;
-static std::vector<std::uint32_t> events;
+static std::vector<std::uint32_t> notes;
+// The note sounding on each channel and key, as an index into notes plus 1.
+static std::uint32_t sounding[16][128];
+static std::uint32_t last_time;
 static std::string messages;
 static std::string summary;
 static check_tally tally;
@@ -67,21 +77,68 @@ static bool take_output(std::FILE *out) {
   return std::fclose(out) == 0 && ok;
 }
 
+static bool is_drum(unsigned chan) {
+  return ((drum_channels >> chan) & 1) != 0;
+}
+
+static void end_note(std::uint32_t &index, std::uint32_t time, std::uint32_t off_line) {
+  std::uint32_t *n = &notes[(index - 1) * fields_per_note];
+  n[1] = time;
+  n[3] = off_line;
+  index = 0;
+}
+
+// Notes as a synthesizer hears the accepted events: a note on starts a note
+// (and ends one still sounding on the same key), a note off ends it.
+static void pair_note(const check_record &r) {
+  unsigned chan = r.event.status & 0x0Fu;
+  std::uint32_t &index = sounding[chan][r.event.note];
+  auto line = clamp32(r.line);
+  bool on = (r.event.status & 0xF0) == 0x90 && r.event.velocity != 0;
+  if (index != 0) {
+    end_note(index, r.event.time, on ? 0 : line);
+  }
+  if (on) {
+    notes.insert(notes.end(),
+                 {r.event.time, r.event.time, line, 0,
+                  chan << 16 | static_cast<std::uint32_t>(r.event.note) << 8 | r.event.velocity,
+                  0});
+    index = static_cast<std::uint32_t>(notes.size() / fields_per_note);
+  }
+}
+
+// Notes with no note off: a drum's sounds a moment, any other to the end.
+static void end_sounding() {
+  for (unsigned chan = 0; chan < 16; ++chan) {
+    for (std::uint32_t &index : sounding[chan]) {
+      if (index != 0) {
+        std::uint32_t *n = &notes[(index - 1) * fields_per_note];
+        n[5] = is_drum(chan) ? note_drum : note_stuck;
+        n[1] = is_drum(chan) ? n[0] + drum_ms : std::max(last_time, n[0]);
+        index = 0;
+      }
+    }
+  }
+}
+
 static void collect(const check_record &r, void *) {
   tally_record(tally, r);
   if (r.kind == check_kind::accepted) {
-    events.push_back(r.event.time);
-    events.push_back(clamp32(r.line));
-    events.push_back(
-        static_cast<std::uint32_t>(r.event.status << 16 | r.event.note << 8 | r.event.velocity));
+    last_time = r.event.time;
+    pair_note(r);
     return;
   }
+  bool own_time = r.kind == check_kind::earlier || r.kind == check_kind::off_not_sounding ||
+                  r.kind == check_kind::on_sounding;
+  bool about_note = r.kind == check_kind::off_not_sounding || r.kind == check_kind::on_sounding ||
+                    r.kind == check_kind::still_sounding;
   char message[max_message];
   finding_message(r, message);
   finding_fields.insert(finding_fields.end(),
                         {clamp32(r.line), clamp32(r.column), clamp32(r.byte_column),
                          static_cast<std::uint32_t>(r.level), static_cast<std::uint32_t>(r.code),
-                         clamp32(r.related), clamp32(messages.size())});
+                         clamp32(r.related), clamp32(messages.size()),
+                         own_time ? r.event.time : last_time, about_note ? r.event.note + 1u : 0u});
   messages += message;
   messages += '\0';
 }
@@ -93,15 +150,18 @@ extern "C" {
 // be put in a file. The results stay until the next call.
 EMSCRIPTEN_KEEPALIVE int qev_check(const std::uint8_t *data, std::size_t size, const char *name) {
   finding_fields.clear();
-  events.clear();
+  notes.clear();
   messages.clear();
   tally = check_tally{};
+  last_time = 0;
+  std::fill(&sounding[0][0], &sounding[0][0] + 16 * 128, 0u);
   std::FILE *in = input_of(data, size);
   if (in == nullptr) {
     return -1;
   }
   int rc = check_stream(in, collect, nullptr);
   std::fclose(in);
+  end_sounding();
   summary = summary_text(name, tally, rc == 0, true);
   return static_cast<int>(finding_fields.size() / fields_per_finding);
 }
@@ -118,11 +178,11 @@ EMSCRIPTEN_KEEPALIVE std::size_t qev_messages_size() {
 EMSCRIPTEN_KEEPALIVE const char *qev_summary() {
   return summary.c_str();
 }
-EMSCRIPTEN_KEEPALIVE std::size_t qev_event_count() {
-  return events.size() / fields_per_event;
+EMSCRIPTEN_KEEPALIVE std::size_t qev_note_count() {
+  return notes.size() / fields_per_note;
 }
-EMSCRIPTEN_KEEPALIVE const std::uint32_t *qev_events() {
-  return events.data();
+EMSCRIPTEN_KEEPALIVE const std::uint32_t *qev_notes() {
+  return notes.data();
 }
 EMSCRIPTEN_KEEPALIVE const char *qev_code_name(int code) {
   return code_names[static_cast<std::size_t>(code)];

@@ -1,0 +1,79 @@
+#!/usr/bin/python3
+"""Times the web page in headless Chromium, opened from disk.
+
+usage: web_bench.py PAGE [EVENTS] [EDIT-LINES]
+
+Opens a file of EVENTS event lines (default 1,000,000, in note-on and
+note-off pairs on eight channels) and prints the time from handing the file
+to the page to the roll's first draw, each stage's time, and the longest task
+that held the page meanwhile (from the browser's long-task records). Then
+types a file of EDIT-LINES lines (default 10,000) into the editor and prints
+how long the page takes from the edit to the redrawn roll, the debounce not
+counted.
+"""
+import importlib.util
+import json
+import os
+import sys
+import tempfile
+import time
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+spec = importlib.util.spec_from_file_location("web_test", os.path.join(HERE, "..", "tests", "web_test.py"))
+web_test = importlib.util.module_from_spec(spec)
+spec.loader.exec_module(web_test)
+
+
+def events(count):
+    lines = []
+    t = 0
+    for i in range(count // 2):
+        key = 48 + (i * 7) % 36
+        chan = "abcdefgh"[i % 8]
+        lines.append(f"{t // 1000} {t % 1000} {chan} P {key} {60 + i % 60}\n")
+        lines.append(f"{(t + 180) // 1000} {(t + 180) % 1000} {chan} D {key}\n")
+        t += 200
+    return "".join(lines)
+
+
+def main():
+    page = os.path.abspath(sys.argv[1])
+    count = int(sys.argv[2]) if len(sys.argv) > 2 else 1000000
+    edit_lines = int(sys.argv[3]) if len(sys.argv) > 3 else 10000
+    scratch = tempfile.mkdtemp()
+    path = os.path.join(scratch, "large.qev")
+    with open(path, "w") as f:
+        f.write(events(count))
+    browser = web_test.Browser(os.path.join(scratch, "profile"))
+    browser.page("Page.enable")
+    browser.page("Page.navigate", url="file://" + page)
+    browser.wait("window.qevStudio && window.qevStudio.ready")
+    browser.eval("window.longTasks = []; new PerformanceObserver((l) => l.getEntries()"
+                 ".forEach((e) => window.longTasks.push(e.duration))).observe({type: 'longtask'})")
+    start = time.time()
+    checks = browser.eval("window.qevStudio.checks()")
+    document = browser.page("DOM.getDocument")["root"]["nodeId"]
+    node = browser.page("DOM.querySelector", nodeId=document, selector="#open")["nodeId"]
+    browser.page("DOM.setFileInputFiles", files=[path], nodeId=node)
+    browser.wait(f"window.qevStudio.checks() > {checks}", 300)
+    total = time.time() - start
+    t = browser.eval("window.qevStudio.timings()")
+    longest = browser.eval("Math.max(0, ...window.longTasks)")
+    print(f"web page, {count:,} events ({os.path.getsize(path) / 1e6:.1f} MB): "
+          f"{total:.2f} s from opening to the converted file; check {t['check']:.0f} ms, "
+          f"first draw {t['check'] + t['draw']:.0f} ms after the file was read, "
+          f"convert {t['convert']:.0f} ms; longest task {longest:.0f} ms")
+
+    text = events(edit_lines)
+    checks = browser.eval("window.qevStudio.checks()")
+    browser.eval("(() => { const e = document.getElementById('editor'); e.value = " + json.dumps(text) +
+                 "; e.dispatchEvent(new Event('input')); })()")
+    browser.wait(f"window.qevStudio.checks() > {checks}", 60)
+    t = browser.eval("window.qevStudio.timings()")
+    print(f"web page, an edit of a {edit_lines:,}-line file: check and redraw "
+          f"{t['check'] + t['draw']:.0f} ms, convert {t['convert']:.0f} ms")
+    browser.close()
+
+
+if __name__ == "__main__":
+    main()
