@@ -671,7 +671,7 @@ while IFS='|' read -r case args want_status want_out want_err; do
   if [ "${words[0]}" = TTY ]; then
     unix_only "check-$case" "Wine gives no terminal to a program started from a shell" || continue
     command -v script >/dev/null || { bad "script is not installed"; continue; }
-    TERM=xterm timeout 60 script -qec "$(printf '%q ' "$checker" "${words[@]:1}") 2>$(printf %q "$root/err")" /dev/null </dev/null |
+    TERM=xterm timeout 60 script -qec "$(printf '%q ' "${runner[@]}" "$checker" "${words[@]:1}") 2>$(printf %q "$root/err")" /dev/null </dev/null |
       tr -d '\r' >"$root/out"
     status=${PIPESTATUS[0]}
   elif [ "$case" = stdin ]; then
