@@ -11,9 +11,17 @@
 #include <cstddef>
 #include <cstdint>
 
-// It needs SSE2 and 64-bit general registers; elsewhere it takes no line.
+// Which scan is built, by CMake's QEV2MID_SCAN: with SSE2 on x86-64, with
+// 64-bit words elsewhere (ARM, WebAssembly), or none, when every line takes
+// the field rules. Left unsaid, the target decides.
+#if !defined(QEV2MID_SCAN_SSE2) && !defined(QEV2MID_SCAN_SWAR) && !defined(QEV2MID_SCAN_NONE)
 #if defined(__SSE2__) && defined(__x86_64__)
-#define QEV2MID_PLAIN_SCAN 1
+#define QEV2MID_SCAN_SSE2 1
+#elif defined(__BYTE_ORDER__) && __BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__
+#define QEV2MID_SCAN_SWAR 1
+#else
+#define QEV2MID_SCAN_NONE 1
+#endif
 #endif
 
 // Takes the plain lines that stand in a row from *p, which starts a line,
