@@ -40,6 +40,26 @@ void input_restart() {
   mark_column = 0;
 }
 
+// Data stops at the first NUL or 0x1A, whichever comes first: nothing after
+// either can be part of a good line. Each block is searched once, as it is
+// read, rather than line by line: this cuts the data at the first of them in
+// [from, to) and says whether there was one.
+static bool cut_at_mark(const char *from, const char *to) {
+  auto n = static_cast<std::size_t>(to - from);
+  const auto *nul = static_cast<const char *>(std::memchr(from, '\0', n));
+  if (nul != nullptr) {
+    n = static_cast<std::size_t>(nul - from);
+  }
+  const auto *mark = static_cast<const char *>(std::memchr(from, eof_mark, n));
+  if (mark == nullptr && nul == nullptr) {
+    return false;
+  }
+  input_len = static_cast<std::size_t>((mark != nullptr ? mark : nul) - input_buf);
+  input_buf[input_len] = '\n';
+  ended = mark != nullptr ? data_end::at_mark : data_end::nul;
+  return true;
+}
+
 // Moves the unfinished line to the front and reads the next block behind it.
 static void refill(std::FILE *in) {
   std::size_t rest = input_len - input_pos;
@@ -63,26 +83,7 @@ static void refill(std::FILE *in) {
   }
   input_len = read_len = rest + got;
   input_buf[input_len] = '\n';
-}
-
-// Data stops at the first NUL or 0x1A, whichever comes first: nothing after
-// either can be part of a good line. Plain lines hold neither, so the data
-// is searched only where other lines lie: this cuts it at the first of them
-// in [from, to) and says whether there was one.
-static bool cut_at_mark(const char *from, const char *to) {
-  auto n = static_cast<std::size_t>(to - from);
-  const auto *nul = static_cast<const char *>(std::memchr(from, '\0', n));
-  if (nul != nullptr) {
-    n = static_cast<std::size_t>(nul - from);
-  }
-  const auto *mark = static_cast<const char *>(std::memchr(from, eof_mark, n));
-  if (mark == nullptr && nul == nullptr) {
-    return false;
-  }
-  input_len = static_cast<std::size_t>((mark != nullptr ? mark : nul) - input_buf);
-  input_buf[input_len] = '\n';
-  ended = mark != nullptr ? data_end::at_mark : data_end::nul;
-  return true;
+  cut_at_mark(input_buf + rest, input_buf + input_len);
 }
 
 static int fault(input_fault why, std::size_t column) {
@@ -119,9 +120,6 @@ int next_line(std::FILE *in, const char **line) {
         input_pos == input_len
             ? input_buf + input_len
             : static_cast<const char *>(std::memchr(start, '\n', input_len + 1 - input_pos));
-    if (cut_at_mark(start, lf)) {
-      continue;
-    }
     if (lf == input_buf + input_len) {
       // No line feed in the data: the line goes on in the next block, or
       // the input has ended, or the line is too long to be one.
