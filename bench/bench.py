@@ -3,6 +3,10 @@
 
 usage: bench.py QEV2MID|QEVCHECK|MID2QEV [EVENTS] [PAIRS]
 
+Where valgrind is installed, it also counts the instructions a line takes
+under callgrind, for plain lines and for lines with doubled spaces, which
+take the field rules: figures that a busy machine does not disturb.
+
 For mid2qev, the events are converted with the qev2mid beside it first, and
 mid2qev is timed on that .mid against `wc -l` on the QEV it writes; midicsv
 is timed on the same .mid. Ratios are given in wall time and in CPU time
@@ -85,6 +89,31 @@ def peak_kib(cmd):
     return int(r.stderr.strip().splitlines()[-1])
 
 
+def instructions(cmd):
+    """Instructions of one run under callgrind, which do not vary from run to run."""
+    r = subprocess.run(["valgrind", "--tool=callgrind", "--callgrind-out-file=/dev/null"] + cmd,
+                       capture_output=True, text=True)
+    for line in r.stderr.splitlines():
+        if "refs:" in line:
+            return int(line.split("refs:")[1].replace(",", ""))
+    sys.exit("callgrind gave no count: " + r.stderr[-300:])
+
+
+def count_instructions(prog, tmp, checker, count):
+    """Instructions per line for plain lines, and for the same lines with
+    their spaces doubled, which no plain scan takes."""
+    plain = os.path.join(tmp, "plain.qev")
+    generate(plain, count, seed=2, paired=checker)
+    doubled = os.path.join(tmp, "doubled.qev")
+    with open(plain) as src, open(doubled, "w") as dst:
+        dst.write(src.read().replace(" ", "  "))
+    figures = []
+    for path in (plain, doubled):
+        figures.append(instructions([prog, path]) / count)
+    print("callgrind: %.0f instructions a plain line, %.0f a line with doubled spaces (%d lines)"
+          % (figures[0], figures[1], count))
+
+
 def report(name, ours, wc, size):
     """Medians of wall and CPU time, and of the pairs' ratios to wc -l."""
     for i, what in ((0, "wall"), (1, "CPU")):
@@ -133,6 +162,8 @@ def main():
                   (base_kib, full, full - base_kib))
         else:
             print("peak RSS: /usr/bin/time is not installed")
+        if shutil.which("valgrind") and not back:
+            count_instructions(prog, tmp, checker, min(count, 300_000))
         if shutil.which("midicsv") and back:
             out = os.path.join(tmp, "out.csv")
             c = [timed(["midicsv", mid, out]) for _ in range(3)]
