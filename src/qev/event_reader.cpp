@@ -6,7 +6,6 @@
 
 #include "plain_scan.h"
 
-#include <algorithm>
 #include <array>
 
 std::uint32_t curtime = 0;
@@ -17,18 +16,12 @@ static std::array<timed_event, 256> queue;
 static std::size_t queue_head = 0;
 static std::size_t queue_tail = 0;
 
-// Lines that are not plain tend to come in runs: after the plain scan
-// fails on a line, the next lines go straight to the field rules, a few at
-// first and more each time it fails again, until it takes a line.
-static constexpr std::uint32_t longest_plain_pause = 64;
-static std::uint32_t plain_pause = 0;
-static std::uint32_t next_plain_pause = 1;
+static plain_pace pace;
 
 void reader_restart() {
   curtime = 0;
   queue_head = queue_tail = 0;
-  plain_pause = 0;
-  next_plain_pause = 1;
+  pace = plain_pace{};
   input_restart();
 }
 
@@ -38,22 +31,15 @@ void reader_restart() {
 // registers.
 [[gnu::noinline]] static int refill_queue(std::FILE *in) {
   for (;;) {
-    if (plain_pause == 0) {
+    if (plain_due(pace)) {
       const char *p = input_buf + input_pos;
       queue_head = 0;
       queue_tail = scan_plain(&p, input_buf + input_len, curtime, queue.data(), queue.size());
-      bool took = p != input_buf + input_pos;
       input_pos = static_cast<std::size_t>(p - input_buf);
+      plain_tried(pace, queue_tail > 0);
       if (queue_tail > 0) {
-        next_plain_pause = 1;
         return 0;
       }
-      if (!took) {
-        plain_pause = next_plain_pause;
-        next_plain_pause = std::min(next_plain_pause * 2, longest_plain_pause);
-      }
-    } else {
-      --plain_pause;
     }
     const char *line = nullptr;
     if (int rc = next_line(in, &line); rc != 0) {

@@ -272,15 +272,16 @@ std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last
     std::uint32_t time = 0, key = 0;
     line_numbers(p, __builtin_ctz(spaces), s2, l, &time, &key);
     std::uint32_t v = number4(load32(p + text - 4) & l.velocity_digits);
-    // The field rules' bounds, kept free of branches here: data bytes below
-    // 128, then no going back.
-    bool accept = ((key | v) < 128) & in_order(time, last);
+    // The field rules' bounds: data bytes below 128, then no going back. A
+    // line that breaks them is left for the field rules to explain.
+    if (((key | v) >= 128) | !in_order(time, last)) {
+      break;
+    }
     // "P" has the bit 0x10 that "D" lacks, which is what tells a note on
     // from a note off.
-    out[n] = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
-              static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(v)};
-    last = accept ? time : last;
-    n += accept;
+    out[n++] = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
+                static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(v)};
+    last = time;
     p = lf + 1;
   }
   *start = p;

@@ -28,17 +28,45 @@
 // and advances *p past them. A plain line has unsigned numbers without sign
 // of 1 to 6 digits for the seconds and 1 to 4 for the others, single spaces,
 // and at most a carriage return before its line feed. It is taken only when
-// the field rules give the same event for it.
+// the field rules give the same event for it, and the skip rules keep it:
+// its notes and velocity below 128, and its time no earlier than last or
+// than the event before it. Every line taken is an event.
 //
-// Each line's event goes to out, under the skip rules: an event earlier than
-// last or than the event before it is dropped. Stops at the first line of
-// another form, or one that does not end before limit, or when room events
-// are out. Returns how many are.
+// Each line's event goes to out. Stops before the first line of another
+// form or that the rules would drop, or one that does not end before limit,
+// or when room events are out. Returns how many lines, and events, it took.
 //
 // What it may read: the 8 bytes before *p, of which the last is a line feed
 // or another byte that is not a carriage return; and everything up to 64
 // bytes past limit, where a line feed must stand.
 std::size_t scan_plain(const char **p, const char *limit, std::uint32_t last, timed_event *out,
                        std::size_t room);
+
+// When to try the scan. Lines that are not plain come in runs, so after it
+// takes no line, the next lines go straight to the field rules: one at first,
+// twice as many each time it fails again, at most 64, until it takes one.
+struct plain_pace {
+  std::uint32_t pause = 0, next = 1;
+};
+
+// Whether to try the scan before the next line; if not, that line counts
+// towards the pause.
+inline bool plain_due(plain_pace &pace) {
+  if (pace.pause == 0) {
+    return true;
+  }
+  --pace.pause;
+  return false;
+}
+
+// Tells the pace whether a try took a line.
+inline void plain_tried(plain_pace &pace, bool took) {
+  if (took) {
+    pace.next = 1;
+  } else {
+    pace.pause = pace.next;
+    pace.next = pace.next < 64 ? pace.next * 2 : 64;
+  }
+}
 
 #endif
