@@ -6,6 +6,7 @@
 
 #include "characters.h"
 #include "note_checks.h"
+#include "plain_scan.h"
 
 #include <cstring>
 
@@ -174,6 +175,41 @@ static void report_stop() {
   report(r);
 }
 
+// Plain lines, many at a time, through the converter's own plain scan:
+// each is an accepted event with nothing to explain, so only its note is
+// checked. Returns whether the scan took any.
+static bool check_plain_lines(std::uint32_t &last_time, std::uint64_t &last_line) {
+  static std::array<timed_event, 256> events;
+  const char *p = input_buf + input_pos;
+  std::size_t n = scan_plain(&p, input_buf + input_len, last_time, events.data(), events.size());
+  if (n == 0) {
+    return false;
+  }
+  end_run();
+  const char *line = input_buf + input_pos;
+  check_record r{};
+  r.kind = check_kind::accepted;
+  for (std::size_t k = 0; k < n; ++k) {
+    // A plain line's note follows its fourth space.
+    const char *note = line;
+    for (int spaces = 0; spaces < 4; ++note) {
+      spaces += *note == ' ' ? 1 : 0;
+    }
+    r.line = ++input_line;
+    r.event = events[k];
+    r.problem.starts[static_cast<std::size_t>(field::note)] = note;
+    report(r);
+    check_record c = r;
+    check_note(c, line, report_to, report_context);
+    line =
+        static_cast<const char *>(std::memchr(note, '\n', static_cast<std::size_t>(p - note))) + 1;
+  }
+  input_pos = static_cast<std::size_t>(p - input_buf);
+  last_time = events[n - 1].time;
+  last_line = input_line;
+  return true;
+}
+
 int check_stream(std::FILE *in, check_report to, void *context) {
   input_restart();
   report_to = to;
@@ -184,7 +220,18 @@ int check_stream(std::FILE *in, check_report to, void *context) {
   std::uint64_t last_line = 0;
   const char *line = nullptr;
   int rc = 0;
-  while ((rc = next_line(in, &line)) == 0) {
+  plain_pace pace;
+  for (;;) {
+    if (plain_due(pace)) {
+      bool took = check_plain_lines(last_time, last_line);
+      plain_tried(pace, took);
+      if (took) {
+        continue;
+      }
+    }
+    if ((rc = next_line(in, &line)) != 0) {
+      break;
+    }
     check_record r{};
     r.line = input_line;
     if (!explain_line(line, &r.event, &r.problem)) {

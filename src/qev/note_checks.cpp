@@ -70,27 +70,30 @@ static void explain_stray(const check_record &r, check_report report, void *cont
   }
 }
 
-void check_note(check_record &r, const char *line, check_report report, void *context) {
-  note_state &s = notes[r.event.status & 0x0F][r.event.note];
-  bool on = is_note_on(r.event);
-  r.column = r.byte_column = note_column(r, line);
-  r.level = severity::warning;
-  if (on && s.began != 0 && !is_drum(r.event.status & 0x0Fu)) {
-    r.kind = check_kind::on_sounding;
-    r.code = finding_code::already_sounding;
-    r.related = s.began;
+// The record is copied only for a finding, which few events have.
+void check_note(const check_record &event, const char *line, check_report report, void *context) {
+  note_state &s = notes[event.event.status & 0x0F][event.event.note];
+  bool on = is_note_on(event.event);
+  std::uint16_t column = note_column(event, line);
+  bool sounding = on && s.began != 0 && !is_drum(event.event.status & 0x0Fu);
+  if (sounding || (!on && s.began == 0)) {
+    check_record r = event;
+    r.column = r.byte_column = column;
+    r.level = severity::warning;
+    r.kind = sounding ? check_kind::on_sounding : check_kind::off_not_sounding;
+    r.code = sounding ? finding_code::already_sounding : finding_code::stray_note_off;
+    r.related = sounding ? s.began : 0;
     report(r, context);
-    report_note(check_kind::began_here, finding_code::already_sounding, s.began, s.column, r,
-                report, context);
-  } else if (!on && s.began == 0) {
-    r.kind = check_kind::off_not_sounding;
-    r.code = finding_code::stray_note_off;
-    report(r, context);
-    explain_stray(r, report, context);
+    if (sounding) {
+      report_note(check_kind::began_here, finding_code::already_sounding, s.began, s.column, r,
+                  report, context);
+    } else {
+      explain_stray(r, report, context);
+    }
   }
-  s.began = on ? r.line : 0;
+  s.began = on ? event.line : 0;
   s.skipped_on = 0;
-  s.column = static_cast<std::uint16_t>(r.column);
+  s.column = column;
 }
 
 void report_still_sounding(check_report report, void *context) {

@@ -40,7 +40,7 @@ void notes_restart();
 void note_skipped_on(const check_record &r, const char *line);
 
 // The findings about the note of r, an accepted event, each with its note.
-void check_note(check_record &r, const char *line, check_report report, void *context);
+void check_note(const check_record &r, const char *line, check_report report, void *context);
 
 // A finding for each note still sounding, in the order of their lines.
 void report_still_sounding(check_report report, void *context);
