@@ -206,6 +206,21 @@ def check_roll_and_sound(browser, inputs):
     pixel = browser.eval(f"window.qevStudio.pixel({empty['x']}, {empty['y']} + 30)")
     if not (near(pixel, "#ffffff", 1) or near(pixel, "#f3f4f6", 1)):
         failures.append(f"roll: the empty spot under note 1 is {pixel}")
+    # A click on a note selects its lines; one on a mark, its finding.
+    for point, want in ((note, "0 0 a P 60 90\n0 500 a D 60"), (marks and browser.eval(
+            "window.qevStudio.markPoint(0)"), "")):
+        box = browser.eval("(() => { const r = document.getElementById('roll')"
+                           ".getBoundingClientRect(); return {x: r.left, y: r.top}; })()")
+        for kind in ("mousePressed", "mouseReleased"):
+            browser.page("Input.dispatchMouseEvent", type=kind, x=box["x"] + point["x"],
+                         y=box["y"] + point["y"], button="left", clickCount=1)
+        got = browser.eval("(() => { const e = document.getElementById('editor');"
+                           " return [e.value.slice(e.selectionStart, e.selectionEnd),"
+                           " e.value.slice(0, e.selectionStart).split('\\n').length]; })()")
+        if want and got[0] != want:
+            failures.append(f"roll: a click on note 0 selects {got[0]!r}")
+        if not want and got[1] != marks[0]["line"]:
+            failures.append(f"roll: a click on mark 0 puts the cursor on line {got[1]}")
     peak = browser.eval("window.qevStudio.renderOffline(2)")
     if not peak > 0.01:
         failures.append(f"sound: the notes render at peak {peak}")

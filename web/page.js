@@ -238,7 +238,8 @@ function selectLines(first, last) {
   const start = offsetOf(first, 1, 1);
   let end = editor.value.indexOf('\n', offsetOf(last, 1, 1));
   if (end === -1) end = editor.value.length;
-  editor.focus();
+  // The roll stays in view: the person is looking at it.
+  editor.focus({ preventScroll: true });
   editor.setSelectionRange(start, end);
   const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
   editor.scrollTop = Math.max(0, (first - 3) * lineHeight);
@@ -251,17 +252,16 @@ function selectFinding(i) {
   const item = $('findings').children[i];
   for (const li of $('findings').querySelectorAll('.current')) li.classList.remove('current');
   item.classList.add('current');
-  item.scrollIntoView({ block: 'nearest' });
   page.current = i;
-  select(i);
+  select(i, true);
 }
 
-function select(i) {
+function select(i, fromRoll = false) {
   const f = page.fields.subarray(i * FIELDS, i * FIELDS + FIELDS);
   if (f[0] === 0) return;
   const editor = $('editor');
   const at = offsetOf(f[0], f[1], f[2]);
-  editor.focus();
+  editor.focus({ preventScroll: fromRoll });
   editor.setSelectionRange(at, at);
   // Scroll the line into view: the editor has no API for it.
   const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
