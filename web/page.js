@@ -1,11 +1,8 @@
-// The page: opens, checks, converts and downloads through the C++ module;
-// no rule of the format is written again here. The module is compiled in,
-// so nothing is fetched: the page works opened from disk.
+// The page: opens, checks, converts and downloads through the C++ module
+// (module.js), and shows the findings, the editor and the roll; no rule of
+// the format is written again here.
 'use strict';
 
-// Per finding: line, column, byte column, severity, code, related line,
-// message offset, time on the roll, note + 1 (0 for none).
-const FIELDS = 9;
 const SHOWN = 2000; // findings rendered at a time; a large file can have millions
 // Lines the editor takes: past some ten thousand, a browser's text area takes
 // seconds to lay out, so a larger file is shown in part, and read-only.
@@ -33,31 +30,6 @@ const page = {
 const $ = (id) => document.getElementById(id);
 const decoder = new TextDecoder('utf-8', { ignoreBOM: true });
 
-function withBytes(bytes, use) {
-  const at = Module._malloc(bytes.length || 1);
-  Module.HEAPU8.set(bytes, at);
-  try {
-    return use(at, bytes.length);
-  } finally {
-    Module._free(at);
-  }
-}
-
-function withString(text, use) {
-  const size = Module.lengthBytesUTF8(text) + 1;
-  const at = Module._malloc(size);
-  Module.stringToUTF8(text, at, size);
-  try {
-    return use(at);
-  } finally {
-    Module._free(at);
-  }
-}
-
-function outputName(path, ext) {
-  return withString(path, (p) => withString(ext, (e) => Module.UTF8ToString(Module._qev_output_name(p, e))));
-}
-
 // The bytes checked and converted: the file's own until it is edited, so
 // that CR, 0x1A, a byte-order mark or a missing last line feed are seen as
 // they are; after an edit, the text as UTF-8 with LF line ends.
@@ -74,21 +46,16 @@ async function checkNow() {
   const timings = {};
   let t = performance.now();
   const bytes = currentBytes();
-  const count = withString(page.name, (name) => withBytes(bytes, (at, n) => Module._qev_check(at, n, name)));
-  page.count = Math.max(count, 0);
-  const fields = Module._qev_finding_fields() >>> 2;
-  page.fields = Module.HEAPU32.slice(fields, fields + page.count * FIELDS);
-  const messages = Module._qev_messages();
-  page.messages = Module.HEAPU8.slice(messages, messages + Module._qev_messages_size());
-  page.summary = Module.UTF8ToString(Module._qev_summary());
-  const notes = Module._qev_notes() >>> 2;
-  const noteCount = Module._qev_note_count();
-  const noteFields = Module.HEAPU32.slice(notes, notes + noteCount * NOTE_FIELDS);
+  const checked = checkBytes(bytes, page.name);
+  page.count = checked.count;
+  page.fields = checked.fields;
+  page.messages = checked.messages;
+  page.summary = checked.summary;
   timings.check = performance.now() - t;
   await yieldToPage();
   if (run !== page.runs) return;
   t = performance.now();
-  setRollData(noteFields, noteCount, marks());
+  setRollData(checked.notes, checked.noteCount, marks());
   if (page.fitOnCheck) {
     page.fitOnCheck = false;
     fitRoll();
@@ -101,9 +68,7 @@ async function checkNow() {
   await yieldToPage();
   if (run !== page.runs) return;
   t = performance.now();
-  const size = withBytes(bytes, (at, n) => Module._qev_convert(at, n));
-  const out = Module._qev_output();
-  page.mid = size >= 0 ? Module.HEAPU8.slice(out, out + size) : null;
+  page.mid = convertBytes(bytes);
   renderDownloads();
   timings.convert = performance.now() - t;
   page.timings = timings;
@@ -116,7 +81,7 @@ function marks() {
   const out = [];
   for (let i = 0; i < page.count; i++) {
     const f = page.fields.subarray(i * FIELDS, i * FIELDS + FIELDS);
-    if (f[0] === 0 || f[3] === 2 || Module.UTF8ToString(Module._qev_code_name(f[4])) === 'still-sounding') continue;
+    if (f[0] === 0 || f[3] === 2 || codeName(f[4]) === 'still-sounding') continue;
     out.push({ finding: i, time: f[7], key: f[8] - 1, text: `line ${f[0]}: ${message(i)}` });
   }
   return out;
@@ -144,25 +109,6 @@ function legend() {
   });
 }
 
-function message(i) {
-  const start = page.fields[i * FIELDS + 6];
-  const end = page.messages.indexOf(0, start);
-  return decoder.decode(page.messages.subarray(start, end));
-}
-
-// One finding as qevcheck --format=json gives it, less the file.
-function finding(i) {
-  const f = page.fields.subarray(i * FIELDS, i * FIELDS + FIELDS);
-  const out = {
-    line: f[0], column: f[1], byte_column: f[2],
-    severity: Module.UTF8ToString(Module._qev_severity_name(f[3])),
-    code: Module.UTF8ToString(Module._qev_code_name(f[4])),
-    message: message(i),
-  };
-  if (f[5] !== 0) out.related_line = f[5];
-  return out;
-}
-
 function render() {
   $('summary').textContent = page.summary || `${page.name}: nothing to report`;
   $('findings').textContent = '';
@@ -184,88 +130,6 @@ function renderDownloads() {
   const qev = $('download-qev');
   qev.hidden = page.qevName === null;
   if (page.qevName !== null) qev.textContent = `Download ${page.qevName}`;
-}
-
-function showMore() {
-  const list = $('findings');
-  const end = Math.min(page.count, page.shown + SHOWN);
-  const items = document.createDocumentFragment();
-  for (let i = page.shown; i < end; i++) {
-    const f = finding(i);
-    const li = document.createElement('li');
-    li.tabIndex = 0;
-    li.dataset.index = i;
-    const place = f.line !== 0 ? `${f.line}:${f.column}: ` : '';
-    li.innerHTML = '<span class="place"></span><span></span> <span class="text"></span> <span class="code"></span>';
-    li.children[0].textContent = place;
-    li.children[1].className = f.severity;
-    li.children[1].textContent = `${f.severity}:`;
-    li.children[2].textContent = f.message;
-    li.children[3].textContent = `[${f.code}]`;
-    items.appendChild(li);
-  }
-  list.appendChild(items);
-  page.shown = end;
-  const more = $('more');
-  more.hidden = page.shown >= page.count;
-  more.textContent = `Show ${Math.min(SHOWN, page.count - page.shown)} more of ${page.count - page.shown}`;
-}
-
-// The editor's offset of a line and column. While the file's own bytes are
-// shown, the byte column is the sure one: the editor shows CR LF as LF and
-// each invalid byte as U+FFFD, so the line's bytes before it are decoded.
-function offsetOf(line, column, byteColumn) {
-  const text = $('editor').value;
-  let start = 0;
-  for (let l = 1; l < line && start !== -1; l++) start = text.indexOf('\n', start) + 1 || -1;
-  if (start === -1) return text.length;
-  if (page.bytes !== null) {
-    let at = 0;
-    for (let l = 1; l < line; l++) at = page.bytes.indexOf(10, at) + 1;
-    const before = page.bytes.subarray(at, at + byteColumn - 1).filter((b) => b !== 13);
-    return start + decoder.decode(before).length;
-  }
-  let offset = start;
-  for (let c = 1; c < column && offset < text.length && text[offset] !== '\n'; c++) {
-    offset += text.codePointAt(offset) > 0xFFFF ? 2 : 1;
-  }
-  return offset;
-}
-
-// Selects lines first to last in the editor, as a click on a note does.
-function selectLines(first, last) {
-  const editor = $('editor');
-  const start = offsetOf(first, 1, 1);
-  let end = editor.value.indexOf('\n', offsetOf(last, 1, 1));
-  if (end === -1) end = editor.value.length;
-  // The roll stays in view: the person is looking at it.
-  editor.focus({ preventScroll: true });
-  editor.setSelectionRange(start, end);
-  const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
-  editor.scrollTop = Math.max(0, (first - 3) * lineHeight);
-}
-
-// Selects a finding, as a click on its mark does: shown in the list, and
-// the editor's cursor at its place.
-function selectFinding(i) {
-  while (page.shown <= i) showMore();
-  const item = $('findings').children[i];
-  for (const li of $('findings').querySelectorAll('.current')) li.classList.remove('current');
-  item.classList.add('current');
-  page.current = i;
-  select(i, true);
-}
-
-function select(i, fromRoll = false) {
-  const f = page.fields.subarray(i * FIELDS, i * FIELDS + FIELDS);
-  if (f[0] === 0) return;
-  const editor = $('editor');
-  const at = offsetOf(f[0], f[1], f[2]);
-  editor.focus({ preventScroll: fromRoll });
-  editor.setSelectionRange(at, at);
-  // Scroll the line into view: the editor has no API for it.
-  const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
-  editor.scrollTop = Math.max(0, (f[0] - 3) * lineHeight);
 }
 
 function download(bytes, name, type) {
@@ -298,15 +162,14 @@ async function open(file) {
   const bytes = new Uint8Array(await file.arrayBuffer());
   page.qevName = null;
   if (/\.(mid|midi|kar|rmi)$/i.test(file.name)) {
-    const size = withString(file.name, (name) => withBytes(bytes, (at, n) => Module._qev_from_midi(at, n, name)));
-    if (size < 0) {
-      $('summary').textContent = `${file.name} ${Module.UTF8ToString(Module._qev_error())}`;
+    const back = qevFromMidi(bytes, file.name);
+    if (back.error) {
+      $('summary').textContent = `${file.name} ${back.error}`;
       return;
     }
-    const out = Module._qev_output();
     page.qevName = outputName(file.name, '.qev');
     page.name = page.qevName;
-    page.bytes = Module.HEAPU8.slice(out, out + size);
+    page.bytes = back.text;
   } else {
     page.name = file.name;
     page.bytes = bytes;

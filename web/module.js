@@ -1,0 +1,73 @@
+// The calls into the C++ module, compiled in, so that nothing is fetched and
+// the page works opened from disk. Bytes go into the module's memory and
+// results come back as copies of its flat arrays: the module's memory may
+// grow and move at the next call.
+'use strict';
+
+// Per finding: line, column, byte column, severity, code, related line,
+// message offset, time on the roll, note + 1 (0 for none).
+const FIELDS = 9;
+
+function withBytes(bytes, use) {
+  const at = Module._malloc(bytes.length || 1);
+  Module.HEAPU8.set(bytes, at);
+  try {
+    return use(at, bytes.length);
+  } finally {
+    Module._free(at);
+  }
+}
+
+function withString(text, use) {
+  const size = Module.lengthBytesUTF8(text) + 1;
+  const at = Module._malloc(size);
+  Module.stringToUTF8(text, at, size);
+  try {
+    return use(at);
+  } finally {
+    Module._free(at);
+  }
+}
+
+function heap32(at, count) {
+  return Module.HEAPU32.slice(at >>> 2, (at >>> 2) + count);
+}
+
+// qevcheck's pass over the bytes of a file called name: its findings, their
+// messages, the summary, and the notes paired for the roll.
+function checkBytes(bytes, name) {
+  const count = Math.max(withString(name, (n) => withBytes(bytes, (at, size) => Module._qev_check(at, size, n))), 0);
+  const messages = Module._qev_messages();
+  const noteCount = Module._qev_note_count();
+  return {
+    count,
+    fields: heap32(Module._qev_finding_fields(), count * FIELDS),
+    messages: Module.HEAPU8.slice(messages, messages + Module._qev_messages_size()),
+    summary: Module.UTF8ToString(Module._qev_summary()),
+    notes: heap32(Module._qev_notes(), noteCount * NOTE_FIELDS),
+    noteCount,
+  };
+}
+
+// qev2mid's Standard MIDI File for the bytes, or null where it would fail.
+function convertBytes(bytes) {
+  const size = withBytes(bytes, (at, n) => Module._qev_convert(at, n));
+  const out = Module._qev_output();
+  return size >= 0 ? Module.HEAPU8.slice(out, out + size) : null;
+}
+
+// mid2qev's text for a MIDI file called name: { text } or { error }.
+function qevFromMidi(bytes, name) {
+  const size = withString(name, (n) => withBytes(bytes, (at, len) => Module._qev_from_midi(at, len, n)));
+  if (size < 0) return { error: Module.UTF8ToString(Module._qev_error()) };
+  const out = Module._qev_output();
+  return { text: Module.HEAPU8.slice(out, out + size) };
+}
+
+// The name beside path with extension ext, by the programs' own rule.
+function outputName(path, ext) {
+  return withString(path, (p) => withString(ext, (e) => Module.UTF8ToString(Module._qev_output_name(p, e))));
+}
+
+const codeName = (code) => Module.UTF8ToString(Module._qev_code_name(code));
+const severityName = (level) => Module.UTF8ToString(Module._qev_severity_name(level));
