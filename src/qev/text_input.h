@@ -33,7 +33,8 @@ extern int input_errno;
 
 // The number of the line that next_line returned last or found at fault,
 // counting line feeds as an editor does. Lines taken straight from the
-// buffer (the plain scan's) are not counted.
+// buffer (the plain scan's) are counted only where the caller adds them, as
+// the checking pass does.
 extern std::uint64_t input_line;
 
 // Where a 0x1A ended the input, when one did: its line and column.
