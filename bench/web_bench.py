@@ -19,9 +19,9 @@ import tempfile
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
-spec = importlib.util.spec_from_file_location("web_test", os.path.join(HERE, "..", "tests", "web_test.py"))
-web_test = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(web_test)
+found = importlib.util.spec_from_file_location("web_test", os.path.join(HERE, "..", "tests", "web_test.py"))
+web_test = importlib.util.module_from_spec(found)
+found.loader.exec_module(web_test)
 
 
 def events(count):
