@@ -660,7 +660,8 @@ sys.exit(f != want)' "$root/out" "$name" || bad "JSON: $(cat "$root/out")"
 passed=$((passed + 1))
 # The command line: several files, standard input, the summary on standard
 # error, drums, colour. Each row: the case, the words after the program
-# (TTY runs it on a terminal), the status, standard output and standard
+# (TTY runs it on a terminal, with the VAR=VALUE words after it in its
+# environment), the status, standard output and standard
 # error, with printf escapes and PROG for the program's name.
 while IFS='|' read -r case args want_status want_out want_err; do
   start "check-$case"
@@ -671,7 +672,11 @@ while IFS='|' read -r case args want_status want_out want_err; do
   if [ "${words[0]}" = TTY ]; then
     unix_only "check-$case" "Wine gives no terminal to a program started from a shell" || continue
     command -v script >/dev/null || { bad "script is not installed"; continue; }
-    TERM=xterm timeout 60 script -qec "$(printf '%q ' "${runner[@]}" "$checker" "${words[@]:1}") 2>$(printf %q "$root/err")" /dev/null </dev/null |
+    # Words such as NO_COLOR=1 right after TTY go to the environment.
+    set -- "${words[@]:1}"
+    assign=()
+    while [ $# -gt 0 ] && [[ $1 == [A-Z_]*=* ]]; do assign+=("$1"); shift; done
+    TERM=xterm timeout 60 script -qec "$(printf '%q ' env "${assign[@]}" "${runner[@]}" "$checker" "$@") 2>$(printf %q "$root/err")" /dev/null </dev/null |
       tr -d '\r' >"$root/out"
     status=${PIPESTATUS[0]}
   elif [ "$case" = stdin ]; then
@@ -695,6 +700,7 @@ quiet|--quiet bad.qev|1||bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 channels|--channels clean.qev drums.qev|0||clean.qev: 0 errors, 0 warnings; 2 of 2 events convert\nclean.qev: channel a: 1 note, C4, 0.000 s to 1.000 s\ndrums.qev: 0 errors, 0 warnings; 2 of 2 events convert\ndrums.qev: channel j: 2 notes, C2, 0.000 s to 0.250 s
 color-always|--color=always bad.qev|1|\033[1mbad.qev:1:5: \033[1;35mwarning:\033[0m \033[1mline skipped: 'q' is not a channel letter, a to p\033[0m [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 color-on-terminal|TTY bad.qev|1|\033[1mbad.qev:1:5: \033[1;35mwarning:\033[0m \033[1mline skipped: 'q' is not a channel letter, a to p\033[0m [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
+no-color-env|TTY NO_COLOR=1 bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 color-never|TTY --color=never bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 TABLE
 start check-usage
