@@ -180,8 +180,10 @@ static void report_stop() {
 // checked. Returns whether the scan took any.
 static bool check_plain_lines(std::uint32_t &last_time, std::uint64_t &last_line) {
   static std::array<timed_event, 256> events;
+  static std::array<plain_line, 256> lines;
   const char *p = input_buf + input_pos;
-  std::size_t n = scan_plain(&p, input_buf + input_len, last_time, events.data(), events.size());
+  std::size_t n = scan_plain_lines(&p, input_buf + input_len, last_time, events.data(),
+                                   lines.data(), events.size());
   if (n == 0) {
     return false;
   }
@@ -190,19 +192,12 @@ static bool check_plain_lines(std::uint32_t &last_time, std::uint64_t &last_line
   check_record r{};
   r.kind = check_kind::accepted;
   for (std::size_t k = 0; k < n; ++k) {
-    // A plain line's note follows its fourth space.
-    const char *note = line;
-    for (int spaces = 0; spaces < 4; ++note) {
-      spaces += *note == ' ' ? 1 : 0;
-    }
     r.line = ++input_line;
     r.event = events[k];
-    r.problem.starts[static_cast<std::size_t>(field::note)] = note;
+    r.problem.starts[static_cast<std::size_t>(field::note)] = line + lines[k].note;
     report(r);
-    check_record c = r;
-    check_note(c, line, report_to, report_context);
-    line =
-        static_cast<const char *>(std::memchr(note, '\n', static_cast<std::size_t>(p - note))) + 1;
+    check_note(r, line, report_to, report_context);
+    line += lines[k].length;
   }
   input_pos = static_cast<std::size_t>(p - input_buf);
   last_time = events[n - 1].time;

@@ -226,8 +226,9 @@ static inline void line_numbers(const char *p, int s1, int s2, const layout &l, 
 
 // Lines are taken many in a row, from masks of 32 bytes at a time with no
 // loop over their bytes.
-std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last, timed_event *out,
-                       std::size_t room) {
+template <bool Lines>
+static inline std::size_t scan(const char **start, const char *limit, std::uint32_t last,
+                               timed_event *out, std::size_t room, plain_line *lines) {
   const char *p = *start;
   // Line feeds are found 64 bytes at a time ahead of the lines, so that no
   // line waits for the one before it to be taken apart.
@@ -281,14 +282,32 @@ std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last
     // from a note off.
     out[n++] = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
                 static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(v)};
+    if constexpr (Lines) {
+      lines[n - 1] = {static_cast<std::uint8_t>(s2 + 5), static_cast<std::uint8_t>(lf + 1 - p)};
+    }
     last = time;
     p = lf + 1;
   }
   *start = p;
   return n;
 }
+
+std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last, timed_event *out,
+                       std::size_t room) {
+  return scan<false>(start, limit, last, out, room, nullptr);
+}
+
+std::size_t scan_plain_lines(const char **start, const char *limit, std::uint32_t last,
+                             timed_event *out, plain_line *lines, std::size_t room) {
+  return scan<true>(start, limit, last, out, room, lines);
+}
 #else
 std::size_t scan_plain(const char **, const char *, std::uint32_t, timed_event *, std::size_t) {
+  return 0;
+}
+
+std::size_t scan_plain_lines(const char **, const char *, std::uint32_t, timed_event *,
+                             plain_line *, std::size_t) {
   return 0;
 }
 #endif

@@ -42,6 +42,16 @@
 std::size_t scan_plain(const char **p, const char *limit, std::uint32_t last, timed_event *out,
                        std::size_t room);
 
+// Where a plain line's note starts, and its length with its line feed.
+struct plain_line {
+  std::uint8_t note, length;
+};
+
+// The same, with each line's plain_line in lines, for a caller that must
+// point at the line's note.
+std::size_t scan_plain_lines(const char **p, const char *limit, std::uint32_t last,
+                             timed_event *out, plain_line *lines, std::size_t room);
+
 // When to try the scan. Lines that are not plain come in runs, so after it
 // takes no line, the next lines go straight to the field rules: one at first,
 // twice as many each time it fails again, at most 64, until it takes one.
