@@ -1,15 +1,12 @@
-// The plain-line scan: masks of a line's spaces and digits, a table of the
-// 480 plain line layouts, and digit conversion many digits at a time, with
-// SSE2 or with 64-bit words (SWAR). See plain_scan.h for its contract.
+// The plain-line scan: a table of the 480 plain line layouts, and the loop
+// that takes lines by their masks (plain_scan_masks.h). See plain_scan.h for
+// its contract.
 #include "plain_scan.h"
 
 #if defined(QEV2MID_SCAN_SSE2) || defined(QEV2MID_SCAN_SWAR)
-#include <array>
-#include <cstring>
+#include "plain_scan_masks.h"
 
-#if defined(QEV2MID_SCAN_SSE2)
-#include <emmintrin.h>
-#endif
+#include <array>
 
 // Most lines are written by programs in one plain form: numbers without
 // sign of 1 to 6 digits for the seconds and 1 to 4 for the others, single
@@ -77,153 +74,6 @@ static constexpr layout_table make_layouts() {
 
 static constexpr layout_table layouts = make_layouts();
 
-static inline std::uint32_t load32(const char *p) {
-  std::uint32_t x;
-  std::memcpy(&x, p, sizeof x);
-  return x;
-}
-
-// Four digit bytes, most significant first, masked to the field's (the rest
-// 0), as a number: pairs, then pairs of pairs.
-static inline std::uint32_t number4(std::uint32_t v) {
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF;
-  return (v * 100 + (v >> 16)) & 0xFFFF;
-}
-
-#if defined(QEV2MID_SCAN_SSE2)
-static inline std::uint32_t mask32(__m128i lo, __m128i hi) {
-  return static_cast<std::uint32_t>(_mm_movemask_epi8(lo)) |
-         static_cast<std::uint32_t>(_mm_movemask_epi8(hi)) << 16;
-}
-
-// Bytes '0' to '9' become -128 to -119 when shifted by 0x50, the only values
-// below -118 as signed bytes.
-static inline __m128i digit_bytes(__m128i v) {
-  return _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(0x50)), _mm_set1_epi8(-118));
-}
-
-// The line feeds among the 64 bytes at p, a bit for each.
-static inline std::uint64_t line_feeds(const char *p) {
-  const __m128i nl = _mm_set1_epi8('\n');
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 4; ++i) {
-    __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16 * i));
-    bits |= std::uint64_t{static_cast<std::uint32_t>(_mm_movemask_epi8(_mm_cmpeq_epi8(v, nl)))}
-            << 16 * i;
-  }
-  return bits;
-}
-
-// The spaces and the digits among the 32 bytes at p, a bit for each.
-static inline void line_masks(const char *p, int, std::uint32_t *spaces, std::uint32_t *digits) {
-  const __m128i sp = _mm_set1_epi8(' ');
-  __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
-  __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-  *spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp));
-  *digits = mask32(digit_bytes(lo), digit_bytes(hi));
-}
-
-// The seconds, milliseconds and note of a line whose layout is l, s1 and s2
-// being the places of the first two spaces: the seconds in the low half,
-// the milliseconds and the note in the high half, loaded so that each ends
-// where its field does (at worst 7 bytes before p); digits become pairs,
-// then pairs of pairs, all at once.
-static inline void line_numbers(const char *p, int s1, int s2, const layout &l, std::uint32_t *time,
-                                std::uint32_t *key) {
-  __m128i x = _mm_unpacklo_epi64(
-      _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + s1 - 8)),
-      _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(load32(p + s2 - 4))),
-                         _mm_cvtsi32_si128(static_cast<int>(load32(p + l.note_end - 4)))));
-  x = _mm_and_si128(x, _mm_load_si128(reinterpret_cast<const __m128i *>(l.digits.data())));
-  x = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(x, _mm_set1_epi16(10)), _mm_srli_epi16(x, 8)),
-                    _mm_set1_epi16(0xFF));
-  x = _mm_madd_epi16(x, _mm_set1_epi32(0x00010064));
-  // The seconds come out as their first and last four digits.
-  auto sec = static_cast<std::uint64_t>(_mm_cvtsi128_si64(x));
-  auto ms_note = static_cast<std::uint64_t>(_mm_cvtsi128_si64(_mm_unpackhi_epi64(x, x)));
-  *time = static_cast<std::uint32_t>(sec) * 10000 * 1000 +
-          static_cast<std::uint32_t>(sec >> 32) * 1000 + static_cast<std::uint32_t>(ms_note);
-  *key = static_cast<std::uint32_t>(ms_note >> 32);
-}
-#else
-static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
-              "the word-at-a-time scan reads a line's first byte as a word's lowest");
-
-static inline std::uint64_t load64(const char *p) {
-  std::uint64_t x;
-  std::memcpy(&x, p, sizeof x);
-  return x;
-}
-
-static constexpr std::uint64_t high_bits = 0x8080808080808080;
-static constexpr std::uint64_t low_bits = 0x7F7F7F7F7F7F7F7F;
-
-static constexpr std::uint64_t bytes_of(std::uint8_t b) {
-  return 0x0101010101010101 * b;
-}
-
-// The high bit of each byte of w, gathered into 8 bits: the multiply moves
-// byte i's high bit to bit 56 + i, with no carry between them.
-static inline std::uint32_t gather(std::uint64_t w) {
-  return static_cast<std::uint32_t>(((w & high_bits) * 0x0002040810204081) >> 56);
-}
-
-// High bits where a byte of w is 0, exactly: no borrow crosses a byte.
-static inline std::uint64_t zero_bytes(std::uint64_t w) {
-  return ~(((w & low_bits) + low_bits) | w) & high_bits;
-}
-
-// High bits where a byte is '0' to '9': at least '0' and below ':' once the
-// high bit is put aside, and without the high bit.
-static inline std::uint64_t digit_bytes(std::uint64_t w) {
-  std::uint64_t low = w & low_bits;
-  return (low + bytes_of(0x80 - '0')) & ~(low + bytes_of(0x80 - ':')) & ~w & high_bits;
-}
-
-static inline std::uint64_t line_feeds(const char *p) {
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) {
-    bits |= std::uint64_t{gather(zero_bytes(load64(p + 8 * i) ^ bytes_of('\n')))} << 8 * i;
-  }
-  return bits;
-}
-
-// Only the words that hold the line's text are looked at: a plain line is
-// short, and each word costs a score of instructions.
-static inline void line_masks(const char *p, int text, std::uint32_t *spaces,
-                              std::uint32_t *digits) {
-  std::uint32_t sp = 0, dg = 0;
-  for (int i = 0; i < text; i += 8) {
-    std::uint64_t w = load64(p + i);
-    sp |= gather(zero_bytes(w ^ bytes_of(' '))) << i;
-    dg |= gather(digit_bytes(w)) << i;
-  }
-  *spaces = sp;
-  *digits = dg;
-}
-
-// Eight digit bytes, most significant first, masked to the field's, as a
-// number: pairs, pairs of pairs, then the two halves.
-static inline std::uint32_t number8(std::uint64_t v) {
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
-  return static_cast<std::uint32_t>((v * 10000 + (v >> 32)) & 0xFFFFFFFF);
-}
-
-// The milliseconds and the note side by side, as the SSE2 scan has them,
-// converted together in the two halves of one word.
-static inline void line_numbers(const char *p, int s1, int s2, const layout &l, std::uint32_t *time,
-                                std::uint32_t *key) {
-  std::uint32_t sec = number8(load64(p + s1 - 8) & l.digits[0]);
-  std::uint64_t v =
-      (load32(p + s2 - 4) | std::uint64_t{load32(p + l.note_end - 4)} << 32) & l.digits[1];
-  v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
-  v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
-  *time = sec * 1000 + static_cast<std::uint32_t>(v);
-  *key = static_cast<std::uint32_t>(v >> 32);
-}
-#endif
-
 // Lines are taken many in a row, from masks of 32 bytes at a time with no
 // loop over their bytes.
 template <bool Lines>
@@ -271,7 +121,7 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
       break;
     }
     std::uint32_t time = 0, key = 0;
-    line_numbers(p, __builtin_ctz(spaces), s2, l, &time, &key);
+    line_numbers(p, __builtin_ctz(spaces), s2, l.note_end, l.digits, &time, &key);
     std::uint32_t v = number4(load32(p + text - 4) & l.velocity_digits);
     // The field rules' bounds: data bytes below 128, then no going back. A
     // line that breaks them is left for the field rules to explain.
