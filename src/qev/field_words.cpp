@@ -12,9 +12,11 @@
 static const char *is_are(field f) {
   return f == field::seconds || f == field::milliseconds ? " are " : " is ";
 }
+
 static bool is_digit(char c) {
   return c >= '0' && c <= '9';
 }
+
 // How to write what a musician meant by text glued to a number.
 static char *put_glue_hint(char *out, const char *glued, field to, const char *number) {
   const char *name = look_alike_at(glued);
@@ -66,6 +68,7 @@ static char *put_glue_hint(char *out, const char *glued, field to, const char *n
   }
   return out;
 }
+
 char *put_glued(char *out, const field_problem &p, bool read_up_to_it) {
   const char *number = p.starts[static_cast<std::size_t>(p.glued_to)];
   auto length = static_cast<std::size_t>(p.glued - number);
@@ -76,6 +79,7 @@ char *put_glued(char *out, const field_problem &p, bool read_up_to_it) {
   }
   return put_glue_hint(out, p.glued, p.glued_to, number);
 }
+
 // Where a field should stand but something else does.
 static char *put_not_number(char *out, const field_problem &p) {
   out = put(put(put(put_char(out, p.value), " where the "), field_name(p.where)), " should be");
@@ -100,6 +104,7 @@ static char *put_not_number(char *out, const field_problem &p) {
   }
   return out;
 }
+
 static char *put_missing(char *out, field f) {
   switch (f) {
   case field::milliseconds:
@@ -110,6 +115,7 @@ static char *put_missing(char *out, field f) {
     return put(put(out, "the line ends before the "), field_name(f));
   }
 }
+
 static char *put_bad_channel(char *out, const char *at) {
   out = put(put_char(out, at), " is not a channel letter, a to p");
   if (*at >= 'A' && *at <= 'P') {
@@ -133,6 +139,7 @@ static char *put_bad_channel(char *out, const char *at) {
   }
   return out;
 }
+
 char *put_skipped(char *out, const check_record &r) {
   const field_problem &p = r.problem;
   out = put(out, "line skipped: ");

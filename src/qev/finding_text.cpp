@@ -19,6 +19,7 @@ static char *put_note(char *out, const timed_event &e) {
   *out++ = static_cast<char>('a' + (e.status & 0x0F));
   return out;
 }
+
 static char *put_stop(char *out, const check_record &r) {
   switch (r.fault) {
   case input_fault::too_long:
@@ -33,6 +34,7 @@ static char *put_stop(char *out, const check_record &r) {
     return put(put(out, "cannot read the file: "), std::strerror(r.error));
   }
 }
+
 const char *severity_name(severity level) {
   return level == severity::error ? "error" : level == severity::warning ? "warning" : "note";
 }
