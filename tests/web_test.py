@@ -243,6 +243,11 @@ def check_roll_and_sound(browser, inputs):
     return failures
 
 
+def completed_downloads(browser):
+    return sum(1 for e in browser.events if e.get("method") == "Browser.downloadProgress"
+               and e["params"].get("state") == "completed")
+
+
 def check_case(browser, path, name, downloads):
     failures = []
     is_midi = name.endswith(".mid")
@@ -276,11 +281,15 @@ def check_case(browser, path, name, downloads):
     if ok:
         for f in os.listdir(downloads):
             os.remove(os.path.join(downloads, f))
+        done = completed_downloads(browser)
         browser.eval("document.getElementById('download-mid').click()")
         want_name = name.rsplit(".", 1)[0] + ".mid"
         target = os.path.join(downloads, want_name)
+        # Chromium may make the file under its final name at once and fill a
+        # .crdownload beside it: the download is done when it says so.
         deadline = time.time() + 30
-        while not os.path.exists(target) and time.time() < deadline:
+        while time.time() < deadline and (completed_downloads(browser) == done or any(
+                f.endswith(".crdownload") for f in os.listdir(downloads))):
             browser.eval("1")  # lets the browser's events arrive
             time.sleep(0.05)
         with open(converted[:-4] + ".mid", "rb") as f:
