@@ -696,6 +696,7 @@ two-files|clean.qev bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' is not a c
 missing-among-others|nothere.qev clean.qev|2||PROG: File nothere.qev not found
 stdin|-|1|<stdin>:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|<stdin>: 0 errors, 1 warning; 0 of 1 event convert
 directory|. clean.qev|2||PROG: . is a directory
+drums-not-a-channel|--drums=jz bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] QEV-FILE...
 quiet|--quiet bad.qev|1||bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 channels|--channels clean.qev drums.qev|0||clean.qev: 0 errors, 0 warnings; 2 of 2 events convert\nclean.qev: channel a: 1 note, C4, 0.000 s to 1.000 s\ndrums.qev: 0 errors, 0 warnings; 2 of 2 events convert\ndrums.qev: channel j: 2 notes, C2, 0.000 s to 0.250 s
 color-always|--color=always bad.qev|1|\033[1mbad.qev:1:5: \033[1;35mwarning:\033[0m \033[1mline skipped: 'q' is not a channel letter, a to p\033[0m [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
