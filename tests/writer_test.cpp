@@ -164,6 +164,13 @@ TEST(Writer, RefusesTrackLongerThanItsLengthField) {
         << "room " << row.room << ", delta " << row.delta;
     std::fclose(f);
   }
+  // The run loop's own room for one-byte deltas keeps the same bound.
+  for (std::uint32_t room : {4u, 3u}) {
+    std::FILE *f = fresh();
+    nbytes = 0xFFFFFFFF - room;
+    EXPECT_EQ(track_room(f, 4) != nullptr, room >= 4) << "room " << room;
+    std::fclose(f);
+  }
   std::FILE *f = fresh();
   nbytes = 0xFFFFFFFF - 3;
   EXPECT_EQ(write_eot(f), -1);

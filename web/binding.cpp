@@ -8,6 +8,7 @@
 // the module's in-memory file system rather than memory streams.
 #include "midi/midi_reader.h"
 #include "midi/midi_writer.h"
+#include "programs/convert_events.h"
 #include "programs/output_path.h"
 #include "qev/check_pass.h"
 #include "qev/check_summary.h"
@@ -205,15 +206,8 @@ EMSCRIPTEN_KEEPALIVE int qev_convert(const std::uint8_t *data, std::size_t size)
   }
   reader_restart();
   writer_restart();
-  bool ok = write_header(out) == 0;
-  std::uint32_t delta = 0;
-  std::uint8_t status = 0, note = 0, velocity = 0;
-  int rc = 0;
-  while (ok && (rc = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
-    ok = write_cmd(out, delta, status, note, velocity) == 0;
-  }
+  bool ok = convert_events(in, out) == convert_result::ok;
   std::fclose(in);
-  ok = ok && rc == -1 && write_eot(out) == 0 && fix_header(out) == 0;
   ok = take_output(out) && ok;
   return ok ? static_cast<int>(output.size()) : -1;
 }

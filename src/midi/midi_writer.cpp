@@ -137,6 +137,20 @@ int write_cmd(std::FILE *out, std::uint32_t delta, std::uint8_t status, std::uin
   return write_cmd_long(out, delta, status, note, velocity);
 }
 
+std::uint8_t *track_room(std::FILE *out, std::size_t bytes) {
+  make_room(out, bytes);
+  // The same bound as write_cmd's: the track's length field is 32 bits.
+  if (write_failed || pending.size() - pending_len < bytes || bytes > UINT32_MAX - nbytes) {
+    return nullptr;
+  }
+  return pending.data() + pending_len;
+}
+
+void track_filled(std::size_t bytes) {
+  pending_len += bytes;
+  nbytes += static_cast<std::uint32_t>(bytes);
+}
+
 int write_eot(std::FILE *out) {
   if (end_of_track.size() > UINT32_MAX - nbytes) {
     return -1;

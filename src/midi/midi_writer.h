@@ -4,6 +4,7 @@
 #define QEV2MID_MIDI_WRITER_H
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -32,6 +33,13 @@ int fix_header(std::FILE *out);
 
 // Puts value as a variable-length quantity; value must not exceed 0x0FFFFFFF.
 void write_var_len(std::FILE *out, std::uint32_t value);
+
+// For a caller that puts many usual events in a row itself: a place among
+// the gathered track bytes with room for bytes more, made by handing over
+// what is gathered if need be. Null when a write has failed or the track's
+// length field has no room for them. track_filled counts what was put there.
+std::uint8_t *track_room(std::FILE *out, std::size_t bytes);
+void track_filled(std::size_t bytes);
 
 // Track bytes are gathered and handed to the stream in large writes. This
 // hands over what is gathered; fix_header does so itself.

@@ -1,9 +1,8 @@
 // qev2mid: converts a QEV event file into a Standard MIDI File beside it.
-#include "midi/midi_writer.h"
+#include "convert_events.h"
 #include "output_path.h"
 #include "platform/platform.h"
 #include "put_format.h"
-#include "qev/event_reader.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -53,24 +52,13 @@ int main(int argc, char **argv) {
     std::exit(1);
   }
 
-  if (write_header(out) != 0) {
-    put_format(stderr, "%s: Error writing %s\n", prog, outpath);
-    fail(in, out);
-  }
-  std::uint32_t delta = 0;
-  std::uint8_t status = 0, note = 0, velocity = 0;
-  int rc = 0;
-  while ((rc = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
-    if (write_cmd(out, delta, status, note, velocity) != 0) {
-      put_format(stderr, "%s: Error writing %s\n", prog, outpath);
-      fail(in, out);
-    }
-  }
-  if (rc != -1) {
+  switch (convert_events(in, out)) {
+  case convert_result::ok:
+    break;
+  case convert_result::read_failed:
     put_format(stderr, "%s: Error reading %s\n", prog, inpath);
     fail(in, out);
-  }
-  if (write_eot(out) != 0 || fix_header(out) != 0) {
+  case convert_result::write_failed:
     put_format(stderr, "%s: Error writing %s\n", prog, outpath);
     fail(in, out);
   }

@@ -12,6 +12,14 @@ struct timed_event {
   std::uint8_t status, note, velocity;
 };
 
+// The status, note and velocity side by side, as a MIDI track has them, so
+// that a writer can copy the three at once.
+inline const std::uint8_t *event_bytes(const timed_event *e) {
+  static_assert(offsetof(timed_event, note) == offsetof(timed_event, status) + 1 &&
+                offsetof(timed_event, velocity) == offsetof(timed_event, status) + 2);
+  return reinterpret_cast<const std::uint8_t *>(e) + offsetof(timed_event, status);
+}
+
 // The largest number a field holds, and the largest time in milliseconds.
 inline constexpr std::uint64_t max_number = 0xFFFFFFFF;
 

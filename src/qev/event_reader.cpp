@@ -1,7 +1,7 @@
-// The event reader: parse_cmd, the time of the last accepted event and the
-// rule that drops earlier ones, and the queue through which plain lines,
-// scanned many at a time, reach parse_cmd. Any other line is read by the
-// text input and the field rules, one at a time.
+// The event reader: parse_cmd and next_events, the time of the last accepted
+// event and the rule that drops earlier ones, and the queue through which
+// plain lines, scanned many at a time, reach them. Any other line is read by
+// the text input and the field rules, one at a time.
 #include "event_reader.h"
 
 #include "plain_scan.h"
@@ -69,5 +69,18 @@ int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::ui
   *note = q.note;
   *velocity = q.velocity;
   curtime = q.time;
+  return 0;
+}
+
+int next_events(std::FILE *in, const timed_event **events, std::size_t *count) {
+  if (queue_head == queue_tail) {
+    if (int rc = refill_queue(in); rc != 0) {
+      return rc;
+    }
+  }
+  *events = queue.data() + queue_head;
+  *count = queue_tail - queue_head;
+  curtime = queue[queue_tail - 1].time;
+  queue_head = queue_tail;
   return 0;
 }

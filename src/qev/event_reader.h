@@ -6,6 +6,7 @@
 #include "event_fields.h"
 #include "text_input.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <cstdio>
 
@@ -18,6 +19,12 @@ extern std::uint32_t curtime;
 // Once it has returned something other than 0 it must not be called again.
 int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::uint8_t *note,
               std::uint8_t *velocity);
+
+// The same for a caller that takes events many at a time: points *events at
+// the next *count accepted events (at least one), with their absolute times,
+// and sets curtime to the last one's. They stay valid until the reader is
+// called again.
+int next_events(std::FILE *in, const timed_event **events, std::size_t *count);
 
 // Forgets curtime and any buffered input, to read another stream from its
 // start. qev2mid reads one stream per process; the web page, which converts
