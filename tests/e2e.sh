@@ -573,7 +573,8 @@ says() {
   local want
   want=$(printf "$2")
   [ "$status" = "$1" ] || bad "exit status $status, expected $1"
-  [ "$(text_of "$root/out")" = "$want" ] || bad "stdout: $(cat "$root/out")"
+  # Standard error too, which a lost line of output may explain.
+  [ "$(text_of "$root/out")" = "$want" ] || bad "stdout: $(cat "$root/out") (stderr: $(cat "$root/err"))"
   text_of "$root/err" | grep -Ev '^[^ ]+: [0-9]+ errors?, [0-9]+ warnings?[;,]' | grep . &&
     bad "stderr: $(cat "$root/err")"
   passed=$((passed + 1))
