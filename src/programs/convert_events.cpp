@@ -1,7 +1,8 @@
-// The run loop between the reader and the writer. Nearly every event of a
-// real file follows the one before within 127 ms, so its delta fits one
-// byte: such events are put into the track's bytes here, many in a row,
-// with the loop's state in registers. Any other takes write_cmd.
+// The run loop between the reader and the writer. Most events follow the
+// one before within 127 ms (chords, dense parts, several channels at once),
+// so their delta fits one byte: such events are put into the track's bytes
+// here, many in a row, with the loop's state in registers. Any other takes
+// write_cmd.
 #include "convert_events.h"
 
 #include "midi/midi_writer.h"
