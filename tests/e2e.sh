@@ -614,6 +614,9 @@ comment\n12 bars of intro\n|1|c.qev:2:4: warning: line skipped: 'b' where the mi
 0 0 a P 1 1\n0 1 a D 1|2|c.qev:2:10: error: the last line has no line feed; end the file with a new line [no-final-line-feed]
 MThd\0\0\0\6\0\0\0\0\1\364|2|c.qev:1:1: error: this is a Standard MIDI File, not QEV text; mid2qev converts it to QEV [midi-file]
 \xFF\xFE0\0 \0000\0|2|c.qev:1:1: error: this file is UTF-16 text; save it as UTF-8 or as plain text [utf-16]
+0\0 \0000\0|2|c.qev:1:1: error: this file is UTF-16 text; save it as UTF-8 or as plain text [utf-16]
+\0\0\0\0\n|2|c.qev:1:1: error: a NUL byte, which is not text, stops the conversion here [nul-byte]
+0 0 a P 6\xC2\x9B0 1\n|1|c.qev:1:10: warning: line skipped: U+009B right after the note 6 [glued-text]
 1.5 0 a P 64 90\n|1|c.qev:1:2: warning: line skipped: '.' right after the seconds 1; seconds are whole numbers: write 1 500 for 1.5 s [glued-text]
 0:02 a P 60 90\n|1|c.qev:1:2: warning: line skipped: ':' right after the seconds 0; seconds are whole numbers: write 1 500 for 1.5 s [glued-text]
 0 500ms a P 60 1\n|1|c.qev:1:7: warning: line skipped: 'm' right after the milliseconds 500; write the number alone, without a unit [glued-text]
@@ -669,7 +672,11 @@ while IFS='|' read -r case args want_status want_out want_err; do
   printf '0 0 a P 60 90\n1 0 a D 60\n' >clean.qev
   printf '0 0 j P 36 100\n0 250 j P 36 100\n' >drums.qev
   printf '0 0 q P 1 1\n' >bad.qev
-  read -ra words <<<"$args"
+  if [ "$case" = control-in-name ]; then
+    unix_only "check-$case" "Windows names hold no control characters" || continue
+    cp bad.qev $'\e[1m.qev'
+  fi
+  read -ra words <<<"${args//ESC/$'\e[1m'}"
   if [ "${words[0]}" = TTY ]; then
     unix_only "check-$case" "Wine gives no terminal to a program started from a shell" || continue
     command -v script >/dev/null || { bad "script is not installed"; continue; }
@@ -697,6 +704,7 @@ two-files|clean.qev bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' is not a c
 missing-among-others|nothere.qev clean.qev|2||PROG: File nothere.qev not found
 stdin|-|1|<stdin>:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|<stdin>: 0 errors, 1 warning; 0 of 1 event convert
 directory|. clean.qev|2||PROG: . is a directory
+control-in-name|ESC.qev|1|?[1m.qev:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|?[1m.qev: 0 errors, 1 warning; 0 of 1 event convert
 drums-not-a-channel|--drums=jz bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] QEV-FILE...
 quiet|--quiet bad.qev|1||bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 channels|--channels clean.qev drums.qev|0||clean.qev: 0 errors, 0 warnings; 2 of 2 events convert\nclean.qev: channel a: 1 note, C4, 0.000 s to 1.000 s\ndrums.qev: 0 errors, 0 warnings; 2 of 2 events convert\ndrums.qev: channel j: 2 notes, C2, 0.000 s to 0.250 s

@@ -4,6 +4,7 @@
 #include "finding_lines.h"
 #include "platform/platform.h"
 #include "put_format.h"
+#include "qev/characters.h"
 #include "qev/check_pass.h"
 #include "qev/check_summary.h"
 
@@ -49,15 +50,18 @@ static int check_file(const char *prog, const char *path) {
   bool from_stdin = std::strcmp(path, "-") == 0;
   bool directory = false;
   std::FILE *in = from_stdin ? stdin : open_input(path, &directory);
+  // JSON escapes what it must; a text line must show no name that could
+  // drive a terminal.
+  std::string shown = printable_name(from_stdin ? "<stdin>" : path);
   if (in == nullptr) {
     put_format(stderr, directory ? "%s: %s is a directory\n" : "%s: File %s not found\n", prog,
-               path);
+               shown.c_str());
     return 2;
   }
   if (from_stdin) {
     set_binary(stdin);
   }
-  const char *name = from_stdin ? "<stdin>" : path;
+  const char *name = form == line_form::json ? (from_stdin ? "<stdin>" : path) : shown.c_str();
   tally = check_tally{};
   int rc = check_stream(in, report, const_cast<char *>(name));
   if (!from_stdin) {
@@ -66,7 +70,7 @@ static int check_file(const char *prog, const char *path) {
   flush_pending();
   std::uint64_t found = tally.by_level[0] + tally.by_level[1] + tally.by_level[2];
   if (found != 0 || channels) {
-    std::string text = summary_text(name, tally, rc == 0, channels);
+    std::string text = summary_text(shown.c_str(), tally, rc == 0, channels);
     put_text(stderr, text.data(), text.size());
   }
   return rc != 0 ? 2 : found != 0 ? 1 : 0;

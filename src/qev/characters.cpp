@@ -30,6 +30,34 @@ std::size_t utf8_sequence(const char *p, char32_t *cp) {
   return n;
 }
 
+bool is_control(char32_t cp) {
+  return cp < 0x20 || (cp >= 0x7F && cp <= 0x9F);
+}
+
+std::string printable_name(const char *name, std::size_t most) {
+  std::string s;
+  for (const char *p = name; *p != '\0';) {
+    char32_t cp = 0;
+    std::size_t n = utf8_sequence(p, &cp);
+    if (n == 0) {
+      // A lone byte of 0x80 to 0x9F is a C1 control to a terminal that
+      // is not set for UTF-8.
+      n = 1;
+      cp = static_cast<unsigned char>(*p);
+    }
+    if (most - s.size() < n) {
+      break;
+    }
+    if (is_control(cp)) {
+      s += '?';
+    } else {
+      s.append(p, n);
+    }
+    p += n;
+  }
+  return s;
+}
+
 std::size_t char_column(const char *line, std::size_t byte_column) {
   std::size_t column = 1;
   std::size_t i = 0;

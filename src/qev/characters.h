@@ -6,11 +6,21 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 // The bytes of the valid UTF-8 sequence at p, with its code point in *cp;
 // 0 where the byte at p starts none. ASCII is a sequence of one. p must be
 // followed by a line feed at the latest.
 std::size_t utf8_sequence(const char *p, char32_t *cp);
+
+// Whether a code point is a control character, C0, DEL or C1: one that a
+// terminal may act on rather than show.
+bool is_control(char32_t cp);
+
+// A file name as a line of text can show it: each control character a '?',
+// so that no name can drive a terminal, and at most most bytes, cut where a
+// character ends. Bytes that start no UTF-8 character pass as they are.
+std::string printable_name(const char *name, std::size_t most = SIZE_MAX);
 
 // The column, counting characters from 1, of the byte at byte_column in a
 // line: each valid UTF-8 sequence, each invalid byte and each tab counts one.

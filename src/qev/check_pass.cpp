@@ -134,14 +134,20 @@ static void check_earlier(check_record &r, const char *line, std::uint32_t last_
 
 // A Standard MIDI File, bare or in a RIFF RMID wrapper, or UTF-16 text, by
 // the first bytes; the input buffer holds the start of the file while its
-// first line is read.
+// first line is read, but for a NUL among its first two bytes, which the
+// input has overwritten with the line feed that ends the data.
 static check_kind not_text(const char *start) {
   if (std::memcmp(start, "MThd", 4) == 0 ||
       (std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "RMID", 4) == 0)) {
     return check_kind::midi_file;
   }
   bool marked = std::memcmp(start, "\xFF\xFE", 2) == 0 || std::memcmp(start, "\xFE\xFF", 2) == 0;
-  bool ascii_in_16_bits = (start[0] == '\0') != (start[1] == '\0');
+  std::size_t nul_at = input_error == input_fault::nul ? input_error_column : 0;
+  bool first_nul = nul_at == 1;
+  bool second_nul = nul_at == 2 || (nul_at == 1 && start[1] == '\0');
+  // Text of ASCII in 16 bits has a NUL beside every character; two NULs
+  // side by side, as in a file of zeros, are no text at all.
+  bool ascii_in_16_bits = first_nul != second_nul;
   return marked || ascii_in_16_bits ? check_kind::utf_16 : check_kind::cannot_convert;
 }
 

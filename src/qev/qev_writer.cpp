@@ -2,6 +2,8 @@
 // buffer and handed to the stream in large writes.
 #include "qev_writer.h"
 
+#include "characters.h"
+
 #include <array>
 #include <cstring>
 #include <string>
@@ -73,12 +75,7 @@ static std::string shown_name(const char *name) {
       base = p + 1;
     }
   }
-  std::string s;
-  for (const char *p = base; *p != '\0' && s.size() < 160; ++p) {
-    auto b = static_cast<unsigned char>(*p);
-    s += b < 0x20 || b == 0x7F ? '?' : *p;
-  }
-  return s;
+  return printable_name(base, 160);
 }
 
 static std::string counted(std::uint64_t n, const char *one, const char *many) {

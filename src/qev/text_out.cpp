@@ -44,7 +44,7 @@ char *put_char(char *out, const char *p) {
   if (n == 0) {
     return put_hex(put(out, "byte 0x"), static_cast<unsigned char>(*p), 2);
   }
-  if (cp < 0x20 || cp == 0x7F) {
+  if (is_control(cp)) {
     return put_hex(put(out, "U+"), static_cast<std::uint32_t>(cp), 4);
   }
   *out++ = '\'';

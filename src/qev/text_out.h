@@ -20,7 +20,8 @@ char *put_value(char *out, const char *value, std::size_t length);
 char *put_seconds(char *out, std::uint64_t ms);
 
 // The character at p as it stands: 'x' for plain ASCII, 'é' (U+00E9) or
-// ' ' (U+00A0, no-break space) beyond it, U+0001 for a control character,
+// ' ' (U+00A0, no-break space) beyond it, U+0001 or U+009B for a control
+// character (C0, DEL or C1), which a terminal would act on,
 // and byte 0xC3 where no character starts.
 char *put_char(char *out, const char *p);
 
