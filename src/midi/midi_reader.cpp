@@ -19,6 +19,9 @@ struct track {
   std::size_t start, end; // end is just past its End of Track, if it has one
   std::uint64_t end_tick;
   std::uint64_t start_at; // format 2: where the sequence begins
+  // Its tempo changes in changes[first_change, end_change): in format 2,
+  // its own tempo map.
+  std::size_t first_change, end_change;
   bool has_note;
   std::uint64_t last_note_tick;
   std::size_t last_note_offset;
@@ -261,6 +264,7 @@ static bool read_header(std::size_t size, std::size_t *pos, std::size_t *end, mi
 // Reads one track through, counting and checking its events.
 static bool read_track(track &t, unsigned number, midi_file_info *info, midi_fault *f) {
   cursor c{t.start, t.end, 0, 0, 0, {}};
+  t.first_change = changes.size();
   event e{};
   while (c.p < c.end) {
     if (!read_event(c, e, f, number)) {
@@ -276,7 +280,7 @@ static bool read_track(track &t, unsigned number, midi_file_info *info, midi_fau
       t.last_note_tick = e.tick;
       t.last_note_offset = e.offset;
     } else if (e.k == kind::tempo && !info->smpte) {
-      changes.push_back({e.tick, number - 1, e.tempo});
+      changes.push_back({e.tick, e.tempo});
     } else if (e.k != kind::filler && e.k != kind::tempo) {
       ++info->dropped[static_cast<std::size_t>(e.k == kind::sysex  ? dropped_kind::sysex
                                                : e.k == kind::meta ? dropped_kind::meta
@@ -284,6 +288,7 @@ static bool read_track(track &t, unsigned number, midi_file_info *info, midi_fau
     }
   }
   t.end_tick = c.tick;
+  t.end_change = changes.size();
   return true;
 }
 
@@ -294,9 +299,7 @@ static bool next_note(std::size_t i, std::uint64_t *at) {
   event e{};
   while (c.p < c.end && read_event(c, e, nullptr, 0)) {
     if (e.k == kind::note) {
-      while (c.seg + 1 < segments.size() && segments[c.seg + 1].tick <= e.tick) {
-        ++c.seg;
-      }
+      c.seg = segment_from(c.seg, e.tick);
       const segment &s = segments[c.seg];
       *at = advance_at(s, e.tick);
       // No note is later than 2^32 ms, as midi_open made sure.
@@ -306,6 +309,13 @@ static bool next_note(std::size_t i, std::uint64_t *at) {
     }
   }
   return false;
+}
+
+// Format 2: the tempo map of track i alone, whose changes were gathered in
+// order as it was read.
+static void build_track_segments(std::size_t i, std::uint64_t start_at) {
+  build_segments(changes.data() + tracks[i].first_change, changes.data() + tracks[i].end_change,
+                 start_at);
 }
 
 static void start_track(std::size_t i) {
@@ -345,7 +355,7 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
                   static_cast<unsigned>(tracks.size()) + (is_track ? 1 : 0));
     }
     if (is_track) {
-      tracks.push_back({pos + 8, pos + 8 + length, 0, 0, false, 0, 0});
+      tracks.push_back({pos + 8, pos + 8 + length, 0, 0, 0, 0, false, 0, 0});
     }
     pos += 8 + std::size_t{length};
   }
@@ -360,7 +370,7 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
   if (!sequential) {
     std::stable_sort(changes.begin(), changes.end(),
                      [](const tempo_change &a, const tempo_change &b) { return a.tick < b.tick; });
-    build_segments(changes, 0, true, 0);
+    build_segments(changes.data(), changes.data() + changes.size(), 0);
     for (const track &t : tracks) {
       if (!in_time(t, fault)) {
         return false;
@@ -376,7 +386,7 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
   std::uint64_t at = 0;
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     tracks[i].start_at = at;
-    build_segments(changes, at, false, i);
+    build_track_segments(i, at);
     if (!in_time(tracks[i], fault)) {
       return false;
     }
@@ -384,7 +394,7 @@ bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
   }
   current = 0;
   if (!tracks.empty()) {
-    build_segments(changes, 0, false, 0);
+    build_track_segments(0, 0);
     start_track(0);
   }
   return true;
@@ -397,7 +407,7 @@ bool midi_next(midi_note *note) {
         return false;
       }
       ++current;
-      build_segments(changes, tracks[current].start_at, false, current);
+      build_track_segments(current, tracks[current].start_at);
       start_track(current);
     }
     front = heap.top();

@@ -33,21 +33,29 @@ static void mark_whole() {
   }
 }
 
-void build_segments(const std::vector<tempo_change> &changes, std::uint64_t start_at, bool all,
-                    std::size_t only) {
+void build_segments(const tempo_change *first, const tempo_change *last, std::uint64_t start_at) {
   segments.assign(1, segment{0, start_at, default_rate, false, 0, 0});
-  for (const tempo_change &t : changes) {
-    if (!all && t.track != only) {
-      continue;
-    }
-    segment &last = segments.back();
-    if (t.tick == last.tick) {
-      last.rate = t.tempo;
+  for (const tempo_change *t = first; t != last; ++t) {
+    segment &back = segments.back();
+    if (t->tick == back.tick) {
+      back.rate = t->tempo;
     } else {
-      segments.push_back({t.tick, advance_at(last, t.tick), t.tempo, false, 0, 0});
+      segments.push_back({t->tick, advance_at(back, t->tick), t->tempo, false, 0, 0});
     }
   }
   mark_whole();
+}
+
+std::size_t segment_from(std::size_t from, std::uint64_t tick) {
+  std::size_t n = segments.size(), low = from, step = 1;
+  while (step < n - low && segments[low + step].tick <= tick) {
+    low += step;
+    step *= 2;
+  }
+  auto high = segments.begin() + static_cast<std::ptrdiff_t>(std::min(n, low + step));
+  auto s = std::upper_bound(segments.begin() + static_cast<std::ptrdiff_t>(low) + 1, high, tick,
+                            [](std::uint64_t t, const segment &seg) { return t < seg.tick; });
+  return static_cast<std::size_t>(s - segments.begin()) - 1;
 }
 
 std::uint64_t exact_at(std::uint64_t tick) {

@@ -14,7 +14,6 @@
 
 struct tempo_change {
   std::uint64_t tick;
-  unsigned track;
   std::uint32_t tempo;
 };
 
@@ -34,10 +33,16 @@ extern std::vector<segment> segments;
 // The rate before any tempo change, and the units in a millisecond.
 void set_timing(std::uint32_t default_rate, std::uint64_t units_per_ms);
 
-// The tempo map of every track's changes (all) or of one track's, starting at
-// start_at. Several changes at one tick apply in order, so the last wins.
-void build_segments(const std::vector<tempo_change> &changes, std::uint64_t start_at, bool all,
-                    std::size_t only);
+// The tempo map of the changes from first to last, in order of tick,
+// starting at start_at. Several changes at one tick apply in order, so the
+// last wins.
+void build_segments(const tempo_change *first, const tempo_change *last, std::uint64_t start_at);
+
+// The segment in force at tick, searched for from segment from on, which is
+// at or before it. The search gallops, so that a track whose notes lie far
+// apart pays the logarithm of the tempo changes between them, not their
+// number: a file's many tracks must not each walk its whole tempo map.
+std::size_t segment_from(std::size_t from, std::uint64_t tick);
 
 // The time at tick, from the segment in force there; past 64 bits, the
 // largest value, which is far beyond any time QEV can hold.
