@@ -64,15 +64,16 @@ run() {
   status=$?
 }
 
-# failing_cmd STEP: sets cmd to start the program with the preload that
-# makes STEP fail, with SIGINT as a shell's background job would not have it.
-# An emulator takes the preload as an option, not for itself.
+# failing_cmd STEP [PROGRAM]: sets cmd to start the program (qev2mid unless
+# named) with the preload that makes STEP fail, with SIGINT as a shell's
+# background job would not have it. An emulator takes the preload as an
+# option, not for itself.
 failing_cmd() {
   if [ -n "${RUNNER:-}" ]; then
-    cmd=(env --default-signal=INT QEV2MID_FAIL="$1" "${runner[@]}" -E LD_PRELOAD="$FAIL_OUTPUT" "$bin")
+    cmd=(env --default-signal=INT QEV2MID_FAIL="$1" "${runner[@]}" -E LD_PRELOAD="$FAIL_OUTPUT" "${2:-$bin}")
   else
     cmd=(env --default-signal=INT QEV2MID_FAIL="$1" LD_PRELOAD="$FAIL_OUTPUT" ASAN_OPTIONS=verify_asan_link_order=0
-      "$bin")
+      "${2:-$bin}")
   fi
 }
 
@@ -94,8 +95,9 @@ wait_until() {
   return 1
 }
 has_size() { [ "$(stat -c %s "$1" 2>/dev/null)" = "$2" ]; }
-# waits_for_lock PID [INODE]: PID waits for a flock, on that file if given.
-waits_for_lock() { grep -q -- "-> FLOCK *ADVISORY *WRITE $1 [0-9a-f:]*:${2:-[0-9]*} " /proc/locks; }
+# waits_for_lock PID [INODE]: PID waits for a flock, shared or exclusive, on
+# that file if given.
+waits_for_lock() { grep -Eq -- "-> FLOCK +ADVISORY +(READ|WRITE) +$1 [0-9a-f:]*:${2:-[0-9]*} " /proc/locks; }
 
 # feed NAME [ENV-ARG...]: starts the program in the background on NAME.qev, a
 # FIFO, and holds it mid-run: its header is written and it waits for lines
@@ -783,6 +785,141 @@ missing|nothere.mid|1|PROG: File nothere.mid not found|
 is-input|-o song.mid song.mid|1|PROG: Output file song.mid is the input file|
 not-midi|-o song.qev one.txt|1|PROG: one.txt is not a Standard MIDI File: no MThd at the start at byte 0|
 TABLE
+
+# mid2qev's input is read once, whole, before the output is touched; what
+# does not start like MIDI is refused after its first bytes, since it may
+# never end, and a stream is refused past a cap. Each row: the case, FILE
+# and a file to read, or PIPE and a command whose output is read as -, and
+# the status and message.
+while IFS='|' read -r case how input want_status want_err; do
+  start "mid2qev-$case"
+  : >empty.mid
+  if [ "$how" = FILE ]; then
+    [ "$input" = /dev/zero ] && { unix_only "mid2qev-$case" "Windows has no /dev/zero" || continue; }
+    back -o out.qev "$input"
+  else
+    bash -c "$input" | timeout 60 "${runner[@]}" "$back" -o out.qev - >"$root/out" 2>"$root/err"
+    status=${PIPESTATUS[1]}
+  fi
+  expect "$want_status" "${want_err//PROG/$backprog}"
+  gone out.qev
+done <<'TABLE'
+empty-file|FILE|empty.mid|1|PROG: empty.mid is not a Standard MIDI File: no MThd at the start at byte 0
+empty-pipe|PIPE|true|1|PROG: - is not a Standard MIDI File: no MThd at the start at byte 0
+endless-text|PIPE|yes|1|PROG: - is not a Standard MIDI File: no MThd at the start at byte 0
+endless-device|FILE|/dev/zero|1|PROG: /dev/zero is not a Standard MIDI File: no MThd at the start at byte 0
+endless-midi|PIPE|printf MThd; cat /dev/zero|1|PROG: - is longer than 256 MiB, the most read from a pipe
+TABLE
+
+# song.mid with one note on and, once the case has written its line to
+# descriptor 3, one note off, as qev2mid writes it; and what mid2qev makes
+# of the whole.
+whole_song=$'# song.mid: Standard MIDI File, format 1, 2 tracks, 500 ticks per quarter note\n0 0 a P 60 100\n1 0 a D 60 0'
+if unix_only "mid2qev-waits-for-writer" "Windows reads no FIFO to hold a run mid-way; a case of its own holds the lock"; then
+  # qev2mid is mid-way through song.mid, a valid file that holds no note
+  # yet: mid2qev waits for it to be complete, then converts every note.
+  start mid2qev-waits-for-writer
+  feed song
+  "${runner[@]}" "$back" -o back.qev song.mid >"$root/out" 2>"$root/err" 3>&- &
+  back_pid=$!
+  wait_until waits_for_lock "$back_pid"
+  printf '1 0 a D 60\n' >&3
+  exec 3>&-
+  wait "$pid"
+  wait "$back_pid"
+  status=$?
+  expect 0
+  [ "$(cat back.qev)" = "$whole_song" ] || bad "back.qev holds: $(cat back.qev)"
+  # A run without -f creates song.qev, and another run locks it first and
+  # fills it: the first then keeps it, as if it had come second.
+  start mid2qev-filled-while-waiting
+  printf '0 0 a P 60 100\n' >one.qev && "${runner[@]}" "$bin" one.qev && mv one.mid song.mid
+  failing_cmd slow-flock "$back"
+  "${cmd[@]}" song.mid >"$root/out" 2>"$root/err" &
+  pid=$!
+  wait_until test -e song.qev
+  exec 5>>song.qev && flock 5 && printf '# theirs\n' >&5
+  wait_until waits_for_lock "$pid" "$(stat -c %i song.qev)"
+  exec 5>&-
+  wait "$pid"
+  status=$?
+  expect 1 "$backprog: song.qev exists; use -f to replace it"
+  bytes song.qev 23207468656972730a
+fi
+if [ -n "$windows" ]; then
+  start mid2qev-waits-for-writer
+  printf '0 0 a P 60 100\n1 0 a D 60\n' >song.qev && "${runner[@]}" "$bin" song.qev && rm song.qev
+  exec 4> >(exec "${runner[@]}" "$HOLD_LOCK" song.mid >locked)
+  wait_until grep -q locked locked
+  "${runner[@]}" "$back" song.mid >"$root/out" 2>"$root/err" 4>&- &
+  back_pid=$!
+  sleep 1
+  kill -0 "$back_pid" 2>/dev/null || bad "mid2qev did not wait for the lock"
+  exec 4>&-
+  wait "$back_pid"
+  status=$?
+  expect 0
+  [ "$(text_of song.qev)" = "$whole_song" ] || bad "song.qev holds: $(cat song.qev)"
+fi
+
+# mid2qev -f replaces the .qev only once the new one is complete: whatever
+# fails, the old file is left byte for byte, with nothing beside it. The new
+# file keeps the old one's mode; a symbolic link stays a link to it, and a
+# hard link keeps the old contents.
+if unix_only "mid2qev-replace" "Windows has no file-size limit, tmpfs or preload"; then
+  # big.mid: 6000 notes, some 90 KB of QEV.
+  make_big() {
+    awk 'BEGIN { for (i = 0; i < 6000; i++) printf "%d %d a P 60 100\n", i / 1000, i % 1000 }' >big.qev
+    "${runner[@]}" "$bin" big.qev && rm big.qev
+  }
+  start mid2qev-replace-past-size-limit
+  make_big && printf '# mine\n' >song.qev
+  (ulimit -f 8 && exec timeout 60 "${runner[@]}" "$back" -f -o song.qev big.mid >"$root/out" 2>"$root/err")
+  status=$?
+  expect 1 "$backprog: Error writing song.qev"
+  bytes song.qev 23206d696e650a
+  [ "$(ls)" = "$(printf 'big.mid\nsong.qev')" ] || bad "left: $(ls)"
+  start mid2qev-replace-stream-fails
+  make_big && printf '# mine\n' >song.qev
+  failing_cmd fdopen "$back"
+  "${cmd[@]}" -f -o song.qev big.mid >"$root/out" 2>"$root/err"
+  status=$?
+  expect 1 "$backprog: Error creating song.qev"
+  bytes song.qev 23206d696e650a
+  [ "$(ls)" = "$(printf 'big.mid\nsong.qev')" ] || bad "left: $(ls)"
+  start mid2qev-replace-full-disk
+  mkdir disk
+  if mount -t tmpfs -o size=64k tmpfs disk 2>/dev/null; then
+    make_big && printf '# mine\n' >disk/song.qev
+    back -f -o disk/song.qev big.mid
+    expect 1 "$backprog: Error writing disk/song.qev"
+    bytes disk/song.qev 23206d696e650a
+    [ "$(ls disk)" = song.qev ] || bad "left: $(ls disk)"
+    umount disk
+  else
+    echo "SKIP [mid2qev-replace-full-disk]: no tmpfs can be mounted here"
+    [ "${QEV2MID_REQUIRE_TOOLS:-}" = 1 ] && bad "no tmpfs can be mounted"
+  fi
+  start mid2qev-replace-keeps-links
+  make_big && printf '# mine\n' >real.qev && chmod 640 real.qev
+  ln -s real.qev song.qev && ln real.qev hard.qev
+  back -f big.mid -o song.qev
+  expect 0
+  [ -L song.qev ] || bad "song.qev is no longer a link"
+  [ "$(stat -c %a real.qev)" = 640 ] || bad "real.qev has mode $(stat -c %a real.qev)"
+  [ "$(grep -c ' P ' real.qev)" = 6000 ] || bad "real.qev holds $(grep -c ' P ' real.qev) notes"
+  bytes hard.qev 23206d696e650a
+  [ "$(ls)" = "$(printf 'big.mid\nhard.qev\nreal.qev\nsong.qev')" ] || bad "left: $(ls)"
+fi
+
+# The comment line cuts a long name where a character ends.
+start mid2qev-long-name
+long=a$(printf 'é%.0s' $(seq 100))
+printf '0 0 a P 60 100\n' >"$long.qev" && "${runner[@]}" "$bin" "$long.qev"
+back -o - "$long.mid"
+mv "$root/out" got.qev && : >"$root/out"
+expect 0
+[ "$(head -c 163 got.qev)" = "# a$(printf 'é%.0s' $(seq 79)): " ] || bad "comment: $(head -1 got.qev)"
 
 echo "e2e: $passed passed, $failed failed"
 [ "$failed" = 0 ]

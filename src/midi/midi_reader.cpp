@@ -325,6 +325,13 @@ static void start_track(std::size_t i) {
   }
 }
 
+bool midi_may_start(const std::uint8_t *data, std::size_t size) {
+  auto at = [&](std::size_t p, const char *id) {
+    return size >= p + 4 && std::equal(data + p, data + p + 4, id);
+  };
+  return at(0, "MThd") || at(0, "RIFF") || at(128, "MThd");
+}
+
 bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info,
                midi_fault *fault) {
   bytes = data;

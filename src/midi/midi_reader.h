@@ -38,6 +38,16 @@ struct midi_fault {
   bool too_late; // a note later than 4294967295 ms; the file itself is sound
 };
 
+// How many of a file's first bytes tell whether it may be MIDI: enough for
+// an MThd behind a 128-byte MacBinary header.
+inline constexpr std::size_t midi_head_size = 132;
+
+// Whether the first bytes of a file (midi_head_size of them, or the whole
+// of a shorter file) may begin a MIDI file: an MThd, a RIFF wrapper, or an
+// MThd behind a MacBinary header. The rest of anything else need not be
+// read, which may never end; midi_open refuses it.
+bool midi_may_start(const std::uint8_t *data, std::size_t size);
+
 // Reads and checks the whole file before anything is handed out. Returns
 // false, with the fault, when it cannot be read or a note is too late. data
 // must stay valid while the notes are read.

@@ -31,14 +31,29 @@ bool colors_text(std::FILE *stream);
 
 enum class create_result { ok, failed, is_input, exists };
 
-// The whole of an opened input as bytes in memory: mapped where it is a
-// regular file, else read to its end. The bytes stay until the process ends.
-// False when a read failed.
-bool map_input(std::FILE *in, const std::uint8_t **data, std::size_t *size);
+// An input's bytes in memory, which the caller owns and frees.
+struct input_bytes {
+  std::uint8_t *data;
+  std::size_t size, room;
+};
 
-// The system's part of map_input: maps a regular, non-empty input. False
-// when it cannot, and map_input reads it instead.
-bool map_regular(std::FILE *in, const std::uint8_t **data, std::size_t *size);
+enum class read_result { ok, failed, too_large, no_memory };
+
+// The most read from a stream (a pipe, a terminal), which may never end.
+inline constexpr std::size_t max_stream_input = std::size_t{256} << 20;
+
+// Reads the input on into b until it holds until bytes or the input ends.
+// too_large when a stream goes on past max_stream_input bytes.
+read_result read_input(std::FILE *in, input_bytes *b, std::size_t until = SIZE_MAX);
+
+// The size of a regular input; false for a stream.
+bool input_size(std::FILE *in, std::uint64_t *size);
+
+// Waits for a shared lock on a regular input, which a run writing that
+// file holds exclusively until it is complete, and takes it; a system or
+// file that has no locks is read without one. unlock_input lets it go.
+void lock_input(std::FILE *in);
+void unlock_input(std::FILE *in);
 
 // Makes a standard stream carry bytes as they are, where the system would
 // otherwise translate line ends.
@@ -49,21 +64,33 @@ void set_binary(std::FILE *stream);
 // error fail like any write. Call once, before open_output.
 void install_interrupt_cleanup();
 
+// What open_output does with a regular file that stands at the path.
+enum class existing_file {
+  empty_it,   // locks it and empties it in place, once nothing can fail
+  replace_it, // locks it and writes a new file beside it, which close_output
+              // renames over it: a failed run leaves it as it was
+  keep_it,    // refuses it as exists, untouched
+};
+
 // Opens path for writing, as fopen's "wb" would, for a run that reads in.
 // Refuses the input itself and anything that cannot be rewound, leaving it
-// as it was. A regular file is locked against other runs, then emptied last,
-// once nothing can fail any more. Unless replace is set, an existing regular
-// file is refused as exists, untouched: the file is created only when there
-// is none, in one step. path must stay valid until the output is closed or
+// as it was. A regular file is locked against other runs, which then come
+// one after the other as in some serial order: a run that keeps an existing
+// file refuses one that another run filled while it waited, even one it
+// created itself. A file that is not there is created in one step and
+// written in place. path must stay valid until the output is closed or
 // discarded.
-create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool replace = true);
+create_result open_output(const char *path, std::FILE *in, std::FILE **out, existing_file what);
 
-// Closes the finished output and releases it to other runs. Returns 0, or -1
-// when the close reveals a lost write; the output is then removed.
+// Closes the finished output, puts a replacing file in the place of the
+// old, and releases it to other runs. Returns 0, or -1 when the close
+// reveals a lost write; the output is then removed, and a file it was to
+// replace stays as it was.
 int close_output(std::FILE *out);
 
-// Ends a failed run's output: empties it and removes its name, if the name
-// still leads to it and it is a regular file, then closes it.
+// Ends a failed run's output: a replacing file is removed and the old one
+// left as it was; otherwise empties the output and removes its name, if the
+// name still leads to it and it is a regular file, then closes it.
 void discard_output(std::FILE *out);
 
 // Writes n bytes at the output file's current offset, past the stream's

@@ -1,13 +1,14 @@
 // The platform layer on POSIX systems: the command line, text on a stream
-// and its colours, the input, and the direct writes that start and patch the output's header.
-// Paths are bytes and pass through as they are. The output's life is in
+// and its colours, the input and its shared lock, and the direct writes that start and patch the
+// output's header. Paths are bytes and pass through as they are. The output's life is in
 // platform_posix_output.cpp.
 #include "platform.h"
 
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
-#include <sys/mman.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,18 +38,27 @@ bool colors_text(std::FILE *stream) {
   return isatty(fileno(stream)) && term != nullptr && std::strcmp(term, "dumb") != 0;
 }
 
-bool map_regular(std::FILE *in, const std::uint8_t **data, std::size_t *size) {
+bool input_size(std::FILE *in, std::uint64_t *size) {
   struct stat st;
-  if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_size > 0) {
-    void *map =
-        mmap(nullptr, static_cast<std::size_t>(st.st_size), PROT_READ, MAP_PRIVATE, fileno(in), 0);
-    if (map != MAP_FAILED) {
-      *data = static_cast<const std::uint8_t *>(map);
-      *size = static_cast<std::size_t>(st.st_size);
-      return true;
+  if (fstat(fileno(in), &st) != 0 || !S_ISREG(st.st_mode)) {
+    return false;
+  }
+  *size = static_cast<std::uint64_t>(st.st_size);
+  return true;
+}
+
+void lock_input(std::FILE *in) {
+  struct stat st;
+  if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode)) {
+    // Waiting may take long; an interrupt ends the run, which has nothing
+    // to clean up yet. An error (no locks here) reads without one.
+    while (flock(fileno(in), LOCK_SH) != 0 && errno == EINTR) {
     }
   }
-  return false;
+}
+
+void unlock_input(std::FILE *in) {
+  flock(fileno(in), LOCK_UN);
 }
 
 void set_binary(std::FILE *) {}

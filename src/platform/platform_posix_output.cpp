@@ -1,12 +1,14 @@
 // The platform layer on POSIX systems: the output's life. Opening it without
 // harm to what stands at its path, an exclusive flock that makes runs on one
-// output happen one after the other, and its removal when a run fails or is
-// interrupted by a signal.
+// output happen one after the other, writing a file that replaces it, and
+// its removal when a run fails or is interrupted by a signal.
 #include "platform.h"
 
 #include <cerrno>
 #include <climits>
 #include <csignal>
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 
 #include <fcntl.h>
@@ -28,9 +30,15 @@ static const char *out_path = nullptr;
 static dev_t out_dev = 0;
 static ino_t out_ino = 0;
 // The name of the file this run made, when it made one: the output's path,
-// or the target of a dangling symbolic link there. Null otherwise.
+// the target of a dangling symbolic link there, or the new file that is to
+// replace the output. Null otherwise.
 static const char *made_name = nullptr;
 static char link_target[PATH_MAX];
+// When the output is replaced: the new file's name beside it, and the
+// output's own, every symbolic link resolved, so that a link stays a link.
+static bool replacing = false;
+static char fresh_name[PATH_MAX + 8];
+static char target_name[PATH_MAX];
 
 static constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP};
 
@@ -212,7 +220,37 @@ static create_result give_up(int fd, int lock_fd, const char *made, const struct
   return create_result::failed;
 }
 
-create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool replace) {
+// Starts the file that will replace the output, whose name and lock this
+// run holds: beside it, so that a rename can put it in place, with its mode
+// and, where this run may give them, its owner and group. The handler
+// removes it from now on. Its descriptor, or -1.
+static int start_fresh(const char *path, const struct stat &st) {
+  if (realpath(path, target_name) == nullptr ||
+      std::snprintf(fresh_name, sizeof fresh_name, "%s.new-XXXXXX", target_name) >=
+          static_cast<int>(sizeof fresh_name)) {
+    return -1;
+  }
+  int fd = mkostemp(fresh_name, O_CLOEXEC);
+  struct stat fresh;
+  if (fd < 0) {
+    return -1;
+  }
+  if (fstat(fd, &fresh) != 0 || fchmod(fd, st.st_mode & 07777) != 0) {
+    unlink(fresh_name);
+    close(fd);
+    return -1;
+  }
+  if (fchown(fd, st.st_uid, st.st_gid) != 0) {
+    // Only root may give a file away; the mode is what matters.
+  }
+  out_dev = fresh.st_dev;
+  out_ino = fresh.st_ino;
+  made_name = fresh_name;
+  replacing = true;
+  return fd;
+}
+
+create_result open_output(const char *path, std::FILE *in, std::FILE **out, existing_file what) {
   struct stat in_st;
   if (fstat(fileno(in), &in_st) != 0) {
     return create_result::failed;
@@ -247,7 +285,7 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool
     // socket would get a second header instead.
     bool regular = S_ISREG(st.st_mode);
     // The create above failed because the file was there: it stays as it is.
-    if (regular && made == nullptr && !replace) {
+    if (regular && made == nullptr && what == existing_file::keep_it) {
       close(fd);
       allow_interrupts();
       return create_result::exists;
@@ -276,9 +314,16 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool
         spins += waited ? 0 : 1;
         continue;
       }
-      // A run that got the lock first may have filled the file made here.
+      // A run that got the lock first may have filled the file made here:
+      // it is that run's now, and kept as any existing file is.
       if (now.st_size != 0) {
         made = nullptr;
+      }
+      if (made == nullptr && what == existing_file::keep_it) {
+        close(fd);
+        close(lock_fd);
+        allow_interrupts();
+        return create_result::exists;
       }
       keep_fd = lock_fd;
       out_path = path;
@@ -286,15 +331,26 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool
       out_ino = st.st_ino;
       made_name = made;
       armed = made_only;
+      if (made == nullptr && what == existing_file::replace_it) {
+        close(fd);
+        if ((fd = start_fresh(path, st)) < 0) {
+          keep_fd = -1;
+          made_name = nullptr;
+          return give_up(-1, lock_fd, nullptr, st);
+        }
+      }
     }
     allow_interrupts();
     *out = fdopen(fd, "wb");
     if (*out == nullptr) {
       block_interrupts();
       keep_fd = -1;
+      if (replacing) {
+        unlink_if_same(fresh_name, out_dev, out_ino);
+      }
       return give_up(fd, lock_fd, made, st);
     }
-    if (regular) {
+    if (regular && !replacing) {
       armed = emptying;
       // Emptied last: every failure before this left the file as it was.
       if (ftruncate(fd, 0) != 0) {
@@ -310,9 +366,20 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool
   return create_result::failed;
 }
 
+// Whether the new file's bytes are on the disk: its name must not replace
+// the old one's before they are, or a crash could leave neither. A file
+// system that cannot sync says so with EINVAL.
+static bool synced(std::FILE *out) {
+  return std::fflush(out) == 0 && (fsync(fileno(out)) == 0 || errno == EINVAL);
+}
+
 int close_output(std::FILE *out) {
   block_interrupts();
-  int rc = std::fclose(out) == 0 ? 0 : -1;
+  bool written = !replacing || synced(out);
+  int rc = std::fclose(out) == 0 && written ? 0 : -1;
+  if (replacing && rc == 0 && rename(fresh_name, target_name) != 0) {
+    rc = -1;
+  }
   if (keep_fd >= 0) {
     if (rc != 0) {
       remove_started();

@@ -1,5 +1,5 @@
-// The platform layer on Windows: the command line, the console and the
-// input. Paths travel as UTF-8 and reach the system as UTF-16, so any name
+// The platform layer on Windows: the command line, the console, and the
+// input and its shared lock. Paths travel as UTF-8 and reach the system as UTF-16, so any name
 // works whatever the code page. The output's life is in
 // platform_windows_output.cpp.
 #include "platform_windows.h"
@@ -117,23 +117,33 @@ std::FILE *open_input(const char *path, bool *directory) {
   return in;
 }
 
-bool map_regular(std::FILE *in, const std::uint8_t **data, std::size_t *size) {
-  HANDLE h = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in)));
+static HANDLE handle_of(std::FILE *stream) {
+  return reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stream)));
+}
+
+bool input_size(std::FILE *in, std::uint64_t *size) {
+  HANDLE h = handle_of(in);
   LARGE_INTEGER length{};
-  if (GetFileType(h) == FILE_TYPE_DISK && GetFileSizeEx(h, &length) && length.QuadPart > 0 &&
-      static_cast<unsigned long long>(length.QuadPart) <= SIZE_MAX) {
-    HANDLE mapping = CreateFileMappingW(h, nullptr, PAGE_READONLY, 0, 0, nullptr);
-    void *view = mapping != nullptr ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0) : nullptr;
-    if (mapping != nullptr) {
-      CloseHandle(mapping); // the view keeps the mapping
-    }
-    if (view != nullptr) {
-      *data = static_cast<const std::uint8_t *>(view);
-      *size = static_cast<std::size_t>(length.QuadPart);
-      return true;
-    }
+  if (GetFileType(h) != FILE_TYPE_DISK || !GetFileSizeEx(h, &length)) {
+    return false;
   }
-  return false;
+  *size = static_cast<std::uint64_t>(length.QuadPart);
+  return true;
+}
+
+// A shared LockFileEx waits while a run that writes the file holds it
+// exclusively, as flock does on POSIX.
+void lock_input(std::FILE *in) {
+  HANDLE h = handle_of(in);
+  OVERLAPPED whole{};
+  if (GetFileType(h) == FILE_TYPE_DISK) {
+    LockFileEx(h, 0, 0, MAXDWORD, MAXDWORD, &whole);
+  }
+}
+
+void unlock_input(std::FILE *in) {
+  OVERLAPPED whole{};
+  UnlockFileEx(handle_of(in), 0, MAXDWORD, MAXDWORD, &whole);
 }
 
 // The C runtime would turn LF into CR LF on the way out, and on the way in

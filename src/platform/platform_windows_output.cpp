@@ -1,6 +1,6 @@
 // The platform layer on Windows: the output's life, with the guarantees it
-// has on POSIX. A LockFileEx makes runs on one output happen one after the
-// other, and a failed or interrupted run removes it by its handle.
+// has on POSIX, a file that replaces it among them. A LockFileEx makes runs on one output happen
+// one after the other, and a failed or interrupted run removes it by its handle.
 #include "platform.h"
 #include "platform_windows.h"
 
@@ -23,6 +23,11 @@ static SRWLOCK guard = SRWLOCK_INIT;
 // A second handle of the output, set while this run owns the output's
 // removal. It holds the lock and outlives the stream, as on POSIX.
 static HANDLE keep = INVALID_HANDLE_VALUE;
+// When the output is replaced: a second handle of the new file beside it,
+// through which it is renamed over the output or removed, and the output's
+// own path, every link resolved.
+static HANDLE fresh = INVALID_HANDLE_VALUE;
+static std::wstring target;
 
 static std::wstring final_path(HANDLE h) {
   DWORD n = GetFinalPathNameByHandleW(h, nullptr, 0, FILE_NAME_NORMALIZED);
@@ -56,24 +61,41 @@ static bool set_size_zero(HANDLE h) {
   return SetFileInformationByHandle(h, FileEndOfFileInfo, &end, sizeof end) != 0;
 }
 
+// Renames a file through its handle. With POSIX semantics (FileRenameInfoEx,
+// which Debian's MinGW headers declare only for a later Windows than they
+// target), a file replaced may still be open elsewhere; without them, one
+// that is open cannot be replaced.
+static bool rename_to(HANDLE h, const std::wstring &to, bool posix_replace) {
+  std::size_t size = sizeof(FILE_RENAME_INFO) + to.size() * sizeof(wchar_t);
+  std::string buffer(size, '\0');
+  auto *rename = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
+  rename->RootDirectory = nullptr;
+  rename->FileNameLength = static_cast<DWORD>(to.size() * sizeof(wchar_t));
+  std::memcpy(rename->FileName, to.c_str(), to.size() * sizeof(wchar_t));
+  if (!posix_replace) {
+    return SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(size)) != 0;
+  }
+  constexpr auto rename_info_ex = static_cast<FILE_INFO_BY_HANDLE_CLASS>(22);
+  constexpr DWORD replace_if_exists = 0x1, posix_semantics = 0x2;
+  constexpr DWORD flags = replace_if_exists | posix_semantics;
+  std::memcpy(buffer.data(), &flags, sizeof flags); // the Flags beside ReplaceIfExists
+  return SetFileInformationByHandle(h, rename_info_ex, rename, static_cast<DWORD>(size)) != 0;
+}
+
+// A unique name beside the file: NAME.WHAT-PID-N.
+static std::wstring name_beside(HANDLE h, const wchar_t *what) {
+  static LONG count = 0;
+  std::wstring path = final_path(h);
+  return path.empty() ? path
+                      : path + L"." + what + L"-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
+                            std::to_wstring(InterlockedIncrement(&count));
+}
+
 // Takes the file's name away through its handle: a unique name beside it,
 // NAME.deleting-PID-N, which is gone again when the last handle closes.
 static bool rename_away(HANDLE h) {
-  static LONG count = 0;
-  std::wstring path = final_path(h);
-  if (path.empty()) {
-    return false;
-  }
-  path += L".deleting-" + std::to_wstring(GetCurrentProcessId()) + L"-" +
-          std::to_wstring(InterlockedIncrement(&count));
-  std::size_t size = sizeof(FILE_RENAME_INFO) + path.size() * sizeof(wchar_t);
-  std::string buffer(size, '\0');
-  auto *rename = reinterpret_cast<FILE_RENAME_INFO *>(buffer.data());
-  rename->ReplaceIfExists = FALSE;
-  rename->RootDirectory = nullptr;
-  rename->FileNameLength = static_cast<DWORD>(path.size() * sizeof(wchar_t));
-  std::memcpy(rename->FileName, path.c_str(), path.size() * sizeof(wchar_t));
-  return SetFileInformationByHandle(h, FileRenameInfo, rename, static_cast<DWORD>(size)) != 0;
+  std::wstring path = name_beside(h, L"deleting");
+  return !path.empty() && rename_to(h, path, false);
 }
 
 // Empties the file, which other names may share, then deletes it through its
@@ -97,13 +119,41 @@ void remove_through(HANDLE h) {
   SetFileInformationByHandle(h, FileDispositionInfo, &gone, sizeof gone);
 }
 
+// Puts the new file in the output's place, both held by handles: in one
+// step where the system has POSIX semantics. Elsewhere the output, which is
+// open, cannot be replaced, so it steps aside first, to NAME.old-PID-N, and
+// is deleted once the new file has its name, or takes its name back.
+static bool rename_over(HANDLE from, HANDLE output, const std::wstring &to) {
+  if (rename_to(from, to, true)) {
+    return true;
+  }
+  std::wstring aside = name_beside(output, L"old");
+  if (aside.empty() || !rename_to(output, aside, false)) {
+    return false;
+  }
+  if (!rename_to(from, to, false)) {
+    rename_to(output, to, false);
+    return false;
+  }
+  FILE_DISPOSITION_INFO gone{};
+  gone.DeleteFile = TRUE;
+  SetFileInformationByHandle(output, FileDispositionInfo, &gone, sizeof gone);
+  return true;
+}
+
+// Removes what a failed run started: the new file when it replaces the
+// output, else the output.
+static void remove_started() {
+  remove_through(fresh != INVALID_HANDLE_VALUE ? fresh : keep);
+}
+
 static BOOL WINAPI on_console_event(DWORD event) {
   if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT) {
     return FALSE;
   }
   AcquireSRWLockExclusive(&guard);
   if (keep != INVALID_HANDLE_VALUE) {
-    remove_through(keep);
+    remove_started();
   }
   // Windows has no death by a signal: this is the code a Ctrl-C ends with.
   ExitProcess(static_cast<UINT>(STATUS_CONTROL_C_EXIT));
@@ -164,7 +214,30 @@ static bool lock_exclusive(HANDLE lock, bool *waited) {
   return GetLastError() == ERROR_NOT_SUPPORTED || GetLastError() == ERROR_INVALID_FUNCTION;
 }
 
-create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool replace) {
+// Starts the file that will replace the output, whose name and lock this
+// run holds: beside it, NAME.new-PID-N, so that a rename puts it in place.
+// Its handle, with fresh set to a second one, or INVALID_HANDLE_VALUE.
+static HANDLE start_fresh(HANDLE output) {
+  target = final_path(output);
+  if (target.empty()) {
+    return INVALID_HANDLE_VALUE;
+  }
+  std::wstring name = name_beside(output, L"new");
+  HANDLE h = CreateFileW(name.c_str(), GENERIC_WRITE | DELETE | FILE_READ_ATTRIBUTES, share_all,
+                         nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (h == INVALID_HANDLE_VALUE) {
+    return h;
+  }
+  if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &fresh, 0, FALSE,
+                       DUPLICATE_SAME_ACCESS)) {
+    remove_through(h);
+    CloseHandle(h);
+    return INVALID_HANDLE_VALUE;
+  }
+  return h;
+}
+
+create_result open_output(const char *path, std::FILE *in, std::FILE **out, existing_file what) {
   std::wstring w = widen(path);
   if (w.empty()) {
     return create_result::failed;
@@ -200,7 +273,7 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool
       return give_up(h, INVALID_HANDLE_VALUE, made);
     }
     // CREATE_NEW failed because the file was there: it stays as it is.
-    if (!made && !replace) {
+    if (!made && what == existing_file::keep_it) {
       CloseHandle(h);
       return create_result::exists;
     }
@@ -219,22 +292,41 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool
       spins += waited ? 0 : 1;
       continue;
     }
-    // A run that got the lock first may have filled the file made here.
+    // A run that got the lock first may have filled the file made here: it
+    // is that run's now, and kept as any existing file is.
     made = made && empty;
-    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
-    if (fd < 0) {
-      return give_up(h, lock, made);
+    if (!made && what == existing_file::keep_it) {
+      CloseHandle(h);
+      CloseHandle(lock);
+      return create_result::exists;
     }
-    *out = _fdopen(fd, "wb");
+    bool replacing = !made && what == existing_file::replace_it;
+    if (replacing) {
+      CloseHandle(h);
+      if ((h = start_fresh(lock)) == INVALID_HANDLE_VALUE) {
+        return give_up(INVALID_HANDLE_VALUE, lock, false);
+      }
+    }
+    int fd = _open_osfhandle(reinterpret_cast<intptr_t>(h), _O_WRONLY | _O_BINARY);
+    *out = fd < 0 ? nullptr : _fdopen(fd, "wb");
     if (*out == nullptr) {
-      _close(fd);
+      if (replacing) {
+        remove_through(fresh);
+        CloseHandle(fresh);
+        fresh = INVALID_HANDLE_VALUE;
+      }
+      if (fd < 0) {
+        CloseHandle(h);
+      } else {
+        _close(fd);
+      }
       return give_up(INVALID_HANDLE_VALUE, lock, made);
     }
     AcquireSRWLockExclusive(&guard);
     keep = lock;
     ReleaseSRWLockExclusive(&guard);
     // Emptied last: every failure before this left the file as it was.
-    if (!set_size_zero(lock)) {
+    if (!replacing && !set_size_zero(lock)) {
       AcquireSRWLockExclusive(&guard);
       keep = INVALID_HANDLE_VALUE;
       std::fclose(*out);
@@ -245,14 +337,29 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, bool
   return create_result::failed;
 }
 
-int close_output(std::FILE *out) {
-  AcquireSRWLockExclusive(&guard);
-  int rc = std::fclose(out) == 0 ? 0 : -1;
-  if (rc != 0) {
-    remove_through(keep);
+// Lets go of the output, and of a new file beside it.
+static void release() {
+  if (fresh != INVALID_HANDLE_VALUE) {
+    CloseHandle(fresh);
+    fresh = INVALID_HANDLE_VALUE;
   }
   CloseHandle(keep);
   keep = INVALID_HANDLE_VALUE;
+}
+
+int close_output(std::FILE *out) {
+  AcquireSRWLockExclusive(&guard);
+  int rc = std::fclose(out) == 0 ? 0 : -1;
+  // The new file's bytes must be on the disk before its name replaces the
+  // old one's, or a crash could leave neither.
+  if (rc == 0 && fresh != INVALID_HANDLE_VALUE &&
+      (!FlushFileBuffers(fresh) || !rename_over(fresh, keep, target))) {
+    rc = -1;
+  }
+  if (rc != 0) {
+    remove_started();
+  }
+  release();
   return rc;
 }
 
@@ -261,7 +368,6 @@ void discard_output(std::FILE *out) {
   // Closed first, so that no buffered byte lands in the file after it was
   // emptied.
   std::fclose(out);
-  remove_through(keep);
-  CloseHandle(keep);
-  keep = INVALID_HANDLE_VALUE;
+  remove_started();
+  release();
 }

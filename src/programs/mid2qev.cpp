@@ -65,16 +65,32 @@ int main(int argc, char **argv) {
     std::exit(1);
   }
   set_binary(in);
-  // The whole input is read and checked before the output is touched.
-  const std::uint8_t *data = nullptr;
-  std::size_t size = 0;
-  if (!map_input(in, &data, &size)) {
-    put_format(stderr, "%s: Error reading %s\n", prog, inpath);
+  // The whole input is read and checked before the output is touched. A
+  // run that writes the input holds it locked until it is complete: its
+  // bytes are read whole, never half-written, and once only, so that what
+  // was checked is what is converted. What does not start like MIDI is
+  // refused after its first bytes, as it may never end.
+  input_bytes bytes{};
+  lock_input(in);
+  read_result read = read_input(in, &bytes, midi_head_size);
+  if (read == read_result::ok && midi_may_start(bytes.data, bytes.size)) {
+    read = read_input(in, &bytes);
+  }
+  unlock_input(in);
+  if (read == read_result::too_large) {
+    put_format(stderr, "%s: %s is longer than %zu MiB, the most read from a pipe\n", prog, inpath,
+               max_stream_input >> 20);
+    std::exit(1);
+  }
+  if (read != read_result::ok) {
+    put_format(stderr,
+               read == read_result::no_memory ? "%s: Memory overflow\n" : "%s: Error reading %s\n",
+               prog, inpath);
     std::exit(1);
   }
   midi_file_info info{};
   midi_fault fault{};
-  if (!midi_open(data, size, &info, &fault)) {
+  if (!midi_open(bytes.data, bytes.size, &info, &fault)) {
     put_format(stderr,
                fault.too_late ? "%s: %s cannot be written as QEV: %s at byte %zu\n"
                               : "%s: %s is not a Standard MIDI File: %s at byte %zu\n",
@@ -96,7 +112,8 @@ int main(int argc, char **argv) {
     std::exit(1);
   }
   std::FILE *out = nullptr;
-  switch (open_output(outpath, in, &out, force)) {
+  switch (
+      open_output(outpath, in, &out, force ? existing_file::replace_it : existing_file::keep_it)) {
   case create_result::ok:
     break;
   case create_result::is_input:

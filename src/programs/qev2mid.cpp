@@ -38,7 +38,7 @@ int main(int argc, char **argv) {
     std::exit(1);
   }
   std::FILE *out = nullptr;
-  switch (open_output(outpath, in, &out)) {
+  switch (open_output(outpath, in, &out, existing_file::empty_it)) {
   case create_result::ok:
     break;
   case create_result::is_input:
