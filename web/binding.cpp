@@ -48,6 +48,8 @@ static std::string summary;
 static check_tally tally;
 static std::vector<std::uint8_t> output;
 static std::string error;
+// What QEV dropped of the last MIDI file read, for the page to say.
+static std::string dropped;
 static char *output_name = nullptr;
 
 static constexpr const char *input_path = "/input";
@@ -226,6 +228,7 @@ EMSCRIPTEN_KEEPALIVE int qev_from_midi(const std::uint8_t *data, std::size_t siz
             fault.reason + " at byte " + std::to_string(fault.offset);
     return -1;
   }
+  dropped = dropped_summary(info);
   std::FILE *out = std::fopen(output_path, "w+b");
   bool ok = out != nullptr && write_qev(out, name, info) == 0;
   ok = out != nullptr && take_output(out) && ok;
@@ -238,6 +241,10 @@ EMSCRIPTEN_KEEPALIVE const std::uint8_t *qev_output() {
 }
 EMSCRIPTEN_KEEPALIVE const char *qev_error() {
   return error.c_str();
+}
+// What QEV could not keep of the last MIDI file read, or "".
+EMSCRIPTEN_KEEPALIVE const char *qev_dropped() {
+  return dropped.c_str();
 }
 
 // The name beside path with the extension ext, by the programs' own rule.

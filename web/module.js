@@ -56,12 +56,13 @@ function convertBytes(bytes) {
   return size >= 0 ? Module.HEAPU8.slice(out, out + size) : null;
 }
 
-// mid2qev's text for a MIDI file called name: { text } or { error }.
+// mid2qev's text for a MIDI file called name, and what QEV dropped of it:
+// { text, dropped } or { error }.
 function qevFromMidi(bytes, name) {
   const size = withString(name, (n) => withBytes(bytes, (at, len) => Module._qev_from_midi(at, len, n)));
   if (size < 0) return { error: Module.UTF8ToString(Module._qev_error()) };
   const out = Module._qev_output();
-  return { text: Module.HEAPU8.slice(out, out + size) };
+  return { text: Module.HEAPU8.slice(out, out + size), dropped: Module.UTF8ToString(Module._qev_dropped()) };
 }
 
 // The name beside path with extension ext, by the programs' own rule.

@@ -100,6 +100,14 @@ static std::string preamble(const char *name, const midi_file_info &info) {
     s += "# " + std::to_string(info.tracks_found) + " of " +
          counted(info.tracks_announced, "track", "tracks") + " announced are in the file\n";
   }
+  std::string dropped = dropped_summary(info);
+  if (!dropped.empty()) {
+    s += "# QEV holds notes only; dropped: " + dropped + "\n";
+  }
+  return s;
+}
+
+std::string dropped_summary(const midi_file_info &info) {
   static constexpr std::array<std::array<const char *, 2>, 6> kinds = {{
       {"program change", "program changes"},
       {"controller", "controllers"},
@@ -115,10 +123,7 @@ static std::string preamble(const char *name, const midi_file_info &info) {
       dropped += counted(info.dropped[k], kinds[k][0], kinds[k][1]);
     }
   }
-  if (!dropped.empty()) {
-    s += "# QEV holds notes only; dropped: " + dropped + "\n";
-  }
-  return s;
+  return dropped;
 }
 
 int write_qev(std::FILE *out, const char *name, const midi_file_info &info) {

@@ -8,6 +8,7 @@
 
 #include <cstddef>
 #include <cstdio>
+#include <string>
 
 // The longest event line, "4294967 295 p D 127 127" and its line feed.
 inline constexpr std::size_t max_event_line = 24;
@@ -16,6 +17,10 @@ inline constexpr std::size_t max_event_line = 24;
 // SECONDS MILLISECONDS CHANNEL KIND NOTE VELOCITY, milliseconds 0 to 999,
 // single spaces, a line feed. Returns its length.
 std::size_t format_event(char *out, const midi_note &n);
+
+// What QEV could not keep of the file, counted by kind: "2 program changes,
+// 4 meta events"; empty when nothing was dropped.
+std::string dropped_summary(const midi_file_info &info);
 
 // Writes the comment lines, then every note that midi_next hands out. name
 // is the input's file name, shown without its directory, or null. Returns 0,
