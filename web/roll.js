@@ -1,7 +1,8 @@
-// The piano roll: the notes the module paired, drawn on a canvas from its
-// typed arrays, only what is in view, with the findings marked where they
-// stand in time. Time runs left to right in milliseconds, pitch bottom to
-// top; C4 is 60.
+// The piano roll's view and its drawing: the notes the module paired, drawn
+// on a canvas from its typed arrays, only what is in view, with the findings
+// marked where they stand in time and a time axis whose labels are exact.
+// Time runs left to right in milliseconds, pitch bottom to top; C4 is 60.
+// What the mouse and the wheel do is in roll_input.js.
 'use strict';
 
 const NOTE_FIELDS = 6; // start, end, note on line, note off line, chan << 16 | key << 8 | vel, flags
@@ -31,7 +32,7 @@ const roll = {
   low: 48, high: 84,  // the keys shown
   end: 0,             // the last time any note sounds
   longest: 0,         // the longest note that is not stuck, for finding what is in view
-  playhead: -1,
+  playhead: 0,        // where Play starts, ms
   visible: [],        // the notes drawn last, for hovering
   onSelectLines: null,
   onSelectFinding: null,
@@ -83,6 +84,12 @@ function setRollData(notes, count, marks) {
   roll.fitHigh = Math.min(127, high + 2);
 }
 
+// A file newly opened: every channel shown, the playhead at the start.
+function resetRoll() {
+  roll.hidden.fill(0);
+  roll.playhead = 0;
+}
+
 function fitRoll() {
   const { w } = rollSize();
   roll.low = roll.fitLow;
@@ -103,10 +110,35 @@ function firstNoteAt(t) {
   return lo;
 }
 
-function gridStep() {
-  const steps = [1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 30000, 60000, 120000,
-    300000, 600000, 1800000, 3600000];
-  return steps.find((s) => s / roll.msPerPx >= 70) || 7200000;
+// Grid steps, each a round number in the unit its labels use: milliseconds,
+// seconds, minutes, hours, days.
+const STEPS = [1, 2, 5, 10, 20, 50, 100, 200, 500, 1000, 2000, 5000, 10000, 15000, 30000, 60000,
+  120000, 300000, 600000, 900000, 1800000, 3600000, 7200000, 10800000, 21600000, 43200000, 86400000,
+  172800000, 432000000, 864000000, 1728000000, 4320000000];
+
+// A time on the axis, with as many decimals as the step needs, so that
+// neighbours differ: "2.38 s" below a minute, then "1:02.5", then
+// "1:00:00"; hours run on past a day.
+function timeLabel(ms, step) {
+  const decimals = step % 1000 === 0 ? 0 : step % 100 === 0 ? 1 : step % 10 === 0 ? 2 : 3;
+  if (ms < 60000) return `${(ms / 1000).toFixed(decimals)} s`;
+  const hours = Math.floor(ms / 3600000), minutes = Math.floor(ms / 60000) % 60;
+  const seconds = ((ms % 60000) / 1000).toFixed(decimals).padStart(decimals ? decimals + 3 : 2, '0');
+  return hours ? `${hours}:${String(minutes).padStart(2, '0')}:${seconds}` : `${minutes}:${seconds}`;
+}
+
+// The finest step whose lines stand 70 px apart and whose labels, the
+// widest of those in view, fit between them.
+function gridStep(g, from, to) {
+  for (const step of STEPS) {
+    const px = step / roll.msPerPx;
+    if (px < 70) continue;
+    const first = Math.ceil(from / step) * step, last = Math.max(first, Math.floor(to / step) * step);
+    const widest = Math.max(g.measureText(timeLabel(first, step)).width,
+      g.measureText(timeLabel(last, step)).width);
+    if (px >= widest + 12) return step;
+  }
+  return STEPS[STEPS.length - 1];
 }
 
 function drawRoll() {
@@ -129,10 +161,10 @@ function drawRoll() {
       g.fillRect(KEYS_WIDTH, yOf(key), w - KEYS_WIDTH, kh);
     }
   }
-  // The grid and the time axis, in seconds.
-  const step = gridStep();
+  // The grid and the time axis.
   g.font = '11px system-ui, sans-serif';
   g.textBaseline = 'middle';
+  const step = gridStep(g, Math.max(roll.t0, 0), timeAt(w));
   for (let t = Math.ceil(Math.max(roll.t0, 0) / step) * step; xOf(t) < w; t += step) {
     const x = Math.round(xOf(t)) + 0.5;
     g.strokeStyle = '#e5e7eb';
@@ -141,7 +173,9 @@ function drawRoll() {
     g.lineTo(x, h);
     g.stroke();
     g.fillStyle = '#57606a';
-    g.fillText(`${(t / 1000).toFixed(step < 1000 ? 3 - Math.round(Math.log10(step)) : 0)} s`, x + 3, AXIS_HEIGHT / 2);
+    // A label cut off at the edge would read as another time.
+    const label = timeLabel(t, step);
+    if (x + 3 + g.measureText(label).width <= w) g.fillText(label, x + 3, AXIS_HEIGHT / 2);
   }
   // The notes in view.
   const t1 = timeAt(w);
@@ -181,6 +215,16 @@ function drawRoll() {
   for (let i = 0; i < first; i++) {
     if (notes[i * NOTE_FIELDS + 5] & STUCK) drawNote(i);
   }
+  // The playhead under the marks, which must never be hidden.
+  if (roll.playhead >= 0 && xOf(roll.playhead) >= KEYS_WIDTH) {
+    g.strokeStyle = '#1f6feb';
+    g.lineWidth = 2;
+    g.beginPath();
+    g.moveTo(xOf(roll.playhead), 0);
+    g.lineTo(xOf(roll.playhead), h);
+    g.stroke();
+    g.lineWidth = 1;
+  }
   for (const m of roll.marks) drawMark(g, m, w);
   // The keyboard down the side, over everything.
   g.fillStyle = '#ffffff';
@@ -195,15 +239,6 @@ function drawRoll() {
       g.fillStyle = '#24292f';
       g.fillText(noteName(key), KEYS_WIDTH * 0.62, yOf(key) + kh / 2);
     }
-  }
-  if (roll.playhead >= 0 && xOf(roll.playhead) >= KEYS_WIDTH) {
-    g.strokeStyle = '#1f6feb';
-    g.lineWidth = 2;
-    g.beginPath();
-    g.moveTo(xOf(roll.playhead), 0);
-    g.lineTo(xOf(roll.playhead), h);
-    g.stroke();
-    g.lineWidth = 1;
   }
 }
 
@@ -228,98 +263,3 @@ function drawMark(g, m, w) {
   g.stroke();
 }
 
-function noteAt(x, y) {
-  for (let k = roll.visible.length - 1; k >= 0; k--) {
-    const i = roll.visible[k];
-    const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
-    const key = (n[4] >> 8) & 0x7f;
-    const top = yOf(key);
-    if (x >= xOf(n[0]) && x <= xOf(n[0]) + Math.max(2, (n[1] - n[0]) / roll.msPerPx) &&
-        y >= top && y <= top + keyHeight()) return i;
-  }
-  return -1;
-}
-
-function markAt(x, y) {
-  for (const m of roll.marks) {
-    const p = markPoint(m);
-    if (Math.abs(p.x - x) + Math.abs(p.y - y) <= 7) return m;
-  }
-  return null;
-}
-
-function noteText(i) {
-  const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
-  const key = (n[4] >> 8) & 0x7f;
-  const lines = n[3] ? `lines ${n[2]} and ${n[3]}` : `line ${n[2]}`;
-  const end = n[5] & STUCK ? 'never ends' : `to ${(n[1] / 1000).toFixed(3)} s`;
-  return `${lines}: channel ${String.fromCharCode(97 + (n[4] >> 16))}, ${noteName(key)} (${key}), ` +
-    `velocity ${n[4] & 0x7f}, ${(n[0] / 1000).toFixed(3)} s ${end}`;
-}
-
-function startRoll(canvas, tip) {
-  roll.canvas = canvas;
-  let drag = null;
-  canvas.addEventListener('wheel', (e) => {
-    e.preventDefault();
-    const rect = canvas.getBoundingClientRect();
-    if (e.shiftKey) {
-      const shift = Math.sign(e.deltaY || e.deltaX) * 2;
-      const span = roll.high - roll.low;
-      roll.low = Math.min(Math.max(roll.low + shift, 0), 127 - span);
-      roll.high = roll.low + span;
-    } else {
-      const at = timeAt(e.clientX - rect.left);
-      roll.msPerPx = Math.min(Math.max(roll.msPerPx * Math.exp(e.deltaY * 0.002), 0.05), 3.6e6);
-      roll.t0 = at - (e.clientX - rect.left - KEYS_WIDTH) * roll.msPerPx;
-    }
-    drawRoll();
-  }, { passive: false });
-  canvas.addEventListener('pointerdown', (e) => {
-    const rect = canvas.getBoundingClientRect();
-    drag = { x: e.clientX, y: e.clientY, t0: roll.t0, low: roll.low, moved: false, top: e.clientY - rect.top };
-    canvas.setPointerCapture(e.pointerId);
-  });
-  canvas.addEventListener('pointermove', (e) => {
-    const rect = canvas.getBoundingClientRect();
-    const x = e.clientX - rect.left, y = e.clientY - rect.top;
-    if (drag) {
-      const dx = e.clientX - drag.x, dy = e.clientY - drag.y;
-      if (Math.abs(dx) + Math.abs(dy) > 3) drag.moved = true;
-      roll.t0 = drag.t0 - dx * roll.msPerPx;
-      const span = roll.high - roll.low;
-      roll.low = Math.round(Math.min(Math.max(drag.low + dy / keyHeight(), 0), 127 - span));
-      roll.high = roll.low + span;
-      drawRoll();
-      return;
-    }
-    const mark = markAt(x, y);
-    const i = mark ? -1 : noteAt(x, y);
-    tip.hidden = !mark && i < 0;
-    if (!tip.hidden) {
-      tip.textContent = mark ? mark.text : noteText(i);
-      tip.style.left = `${Math.min(x + 12, rect.width - tip.offsetWidth - 4)}px`;
-      tip.style.top = `${y + 14}px`;
-    }
-  });
-  canvas.addEventListener('pointerleave', () => { tip.hidden = true; });
-  canvas.addEventListener('pointerup', (e) => {
-    const moved = drag && drag.moved, top = drag ? drag.top : 0;
-    drag = null;
-    if (moved) return;
-    const rect = canvas.getBoundingClientRect();
-    const x = e.clientX - rect.left, y = e.clientY - rect.top;
-    if (top < AXIS_HEIGHT) {
-      if (roll.onSeek) roll.onSeek(Math.max(0, timeAt(x)));
-      return;
-    }
-    const mark = markAt(x, y);
-    if (mark && roll.onSelectFinding) { roll.onSelectFinding(mark.finding); return; }
-    const i = noteAt(x, y);
-    if (i >= 0 && roll.onSelectLines) {
-      const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
-      roll.onSelectLines(n[2], n[3] || n[2]);
-    }
-  });
-  new ResizeObserver(() => drawRoll()).observe(canvas);
-}

@@ -1,0 +1,101 @@
+// The piano roll's input: the wheel zooms and scrolls, a drag moves the
+// view, a hover shows a note or a finding, and a click selects a note's
+// lines or a finding, or on the time axis moves the playhead. Drawing is in
+// roll.js.
+'use strict';
+
+function noteAt(x, y) {
+  for (let k = roll.visible.length - 1; k >= 0; k--) {
+    const i = roll.visible[k];
+    const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
+    const key = (n[4] >> 8) & 0x7f;
+    const top = yOf(key);
+    if (x >= xOf(n[0]) && x <= xOf(n[0]) + Math.max(2, (n[1] - n[0]) / roll.msPerPx) &&
+        y >= top && y <= top + keyHeight()) return i;
+  }
+  return -1;
+}
+
+function markAt(x, y) {
+  for (const m of roll.marks) {
+    const p = markPoint(m);
+    if (Math.abs(p.x - x) + Math.abs(p.y - y) <= 7) return m;
+  }
+  return null;
+}
+
+function noteText(i) {
+  const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
+  const key = (n[4] >> 8) & 0x7f;
+  const lines = n[3] ? `lines ${n[2]} and ${n[3]}` : `line ${n[2]}`;
+  const end = n[5] & STUCK ? 'never ends' : `to ${(n[1] / 1000).toFixed(3)} s`;
+  return `${lines}: channel ${String.fromCharCode(97 + (n[4] >> 16))}, ${noteName(key)} (${key}), ` +
+    `velocity ${n[4] & 0x7f}, ${(n[0] / 1000).toFixed(3)} s ${end}`;
+}
+
+function startRoll(canvas, tip) {
+  roll.canvas = canvas;
+  let drag = null;
+  canvas.addEventListener('wheel', (e) => {
+    e.preventDefault();
+    const rect = canvas.getBoundingClientRect();
+    if (e.shiftKey) {
+      const shift = Math.sign(e.deltaY || e.deltaX) * 2;
+      const span = roll.high - roll.low;
+      roll.low = Math.min(Math.max(roll.low + shift, 0), 127 - span);
+      roll.high = roll.low + span;
+    } else {
+      const at = timeAt(e.clientX - rect.left);
+      roll.msPerPx = Math.min(Math.max(roll.msPerPx * Math.exp(e.deltaY * 0.002), 0.05), 3.6e6);
+      roll.t0 = at - (e.clientX - rect.left - KEYS_WIDTH) * roll.msPerPx;
+    }
+    drawRoll();
+  }, { passive: false });
+  canvas.addEventListener('pointerdown', (e) => {
+    const rect = canvas.getBoundingClientRect();
+    drag = { x: e.clientX, y: e.clientY, t0: roll.t0, low: roll.low, moved: false, top: e.clientY - rect.top };
+    canvas.setPointerCapture(e.pointerId);
+  });
+  canvas.addEventListener('pointermove', (e) => {
+    const rect = canvas.getBoundingClientRect();
+    const x = e.clientX - rect.left, y = e.clientY - rect.top;
+    if (drag) {
+      const dx = e.clientX - drag.x, dy = e.clientY - drag.y;
+      if (Math.abs(dx) + Math.abs(dy) > 3) drag.moved = true;
+      roll.t0 = drag.t0 - dx * roll.msPerPx;
+      const span = roll.high - roll.low;
+      roll.low = Math.round(Math.min(Math.max(drag.low + dy / keyHeight(), 0), 127 - span));
+      roll.high = roll.low + span;
+      drawRoll();
+      return;
+    }
+    const mark = markAt(x, y);
+    const i = mark ? -1 : noteAt(x, y);
+    tip.hidden = !mark && i < 0;
+    if (!tip.hidden) {
+      tip.textContent = mark ? mark.text : noteText(i);
+      tip.style.left = `${Math.min(x + 12, rect.width - tip.offsetWidth - 4)}px`;
+      tip.style.top = `${y + 14}px`;
+    }
+  });
+  canvas.addEventListener('pointerleave', () => { tip.hidden = true; });
+  canvas.addEventListener('pointerup', (e) => {
+    const moved = drag && drag.moved, top = drag ? drag.top : 0;
+    drag = null;
+    if (moved) return;
+    const rect = canvas.getBoundingClientRect();
+    const x = e.clientX - rect.left, y = e.clientY - rect.top;
+    if (top < AXIS_HEIGHT) {
+      if (roll.onSeek) roll.onSeek(Math.max(0, timeAt(x)));
+      return;
+    }
+    const mark = markAt(x, y);
+    if (mark && roll.onSelectFinding) { roll.onSelectFinding(mark.finding); return; }
+    const i = noteAt(x, y);
+    if (i >= 0 && roll.onSelectLines) {
+      const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
+      roll.onSelectLines(n[2], n[3] || n[2]);
+    }
+  });
+  new ResizeObserver(() => drawRoll()).observe(canvas);
+}
