@@ -1,6 +1,6 @@
 // The findings list and the editor's places: each finding as qevcheck
 // gives it, rendered a few thousand at a time, and the editor's cursor put
-// on a finding's line and column, or on a note's lines.
+// on a finding's line and column, or a note's lines shown there.
 'use strict';
 
 function message(i) {
@@ -68,21 +68,59 @@ function offsetOf(line, column, byteColumn) {
   return offset;
 }
 
-// Selects lines first to last in the editor, as a click on a note does.
+// The editor's lines first to last, scrolled into view.
+function scrollToLine(first) {
+  const editor = $('editor');
+  const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
+  editor.scrollTop = Math.max(0, (first - 3) * lineHeight);
+}
+
+// Shows lines first to last in the editor, as a click on a note does,
+// without taking the keyboard from the roll: the person is looking at it,
+// and Space must still play. The selection is set for when the editor is
+// focused; till then the page draws the lines itself.
 function selectLines(first, last) {
   const editor = $('editor');
   const start = offsetOf(first, 1, 1);
   let end = editor.value.indexOf('\n', offsetOf(last, 1, 1));
   if (end === -1) end = editor.value.length;
-  // The roll stays in view: the person is looking at it.
-  editor.focus({ preventScroll: true });
   editor.setSelectionRange(start, end);
-  const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
-  editor.scrollTop = Math.max(0, (first - 3) * lineHeight);
+  page.highlight = { first, last };
+  scrollToLine(first);
+  placeHighlight();
+}
+
+// Places the page's own highlight over the lines it shows, clipped to the
+// editor's box; the editor shows its own selection once it has the focus.
+function placeHighlight() {
+  const box = $('highlight');
+  const editor = $('editor');
+  if (page.highlight === null || document.activeElement === editor) {
+    box.hidden = true;
+    return;
+  }
+  const style = getComputedStyle(editor);
+  const lineHeight = parseFloat(style.lineHeight) || 20;
+  const inner = editor.clientTop + parseFloat(style.paddingTop);
+  const top = inner + (page.highlight.first - 1) * lineHeight - editor.scrollTop;
+  const bottom = top + (page.highlight.last - page.highlight.first + 1) * lineHeight;
+  const from = Math.max(top, editor.clientTop), to = Math.min(bottom, editor.clientTop + editor.clientHeight);
+  box.hidden = to <= from;
+  box.style.top = `${from}px`;
+  box.style.height = `${Math.max(to - from, 0)}px`;
+}
+
+// The text of line n of the opened file, past what the editor shows.
+function lineText(n) {
+  let at = 0;
+  for (let l = 1; l < n && at !== -1; l++) at = page.bytes.indexOf(10, at) + 1 || -1;
+  if (at === -1) return '';
+  const end = page.bytes.indexOf(10, at);
+  return decoder.decode(page.bytes.subarray(at, end === -1 ? page.bytes.length : end)).replace(/\r$/, '');
 }
 
 // Selects a finding, as a click on its mark does: shown in the list, and
-// the editor's cursor at its place.
+// its place shown in the editor.
 function selectFinding(i) {
   while (page.shown <= i) showMore();
   const item = $('findings').children[i];
@@ -92,15 +130,34 @@ function selectFinding(i) {
   select(i, true);
 }
 
+// Puts the editor's cursor at a finding's place: from the list, with the
+// focus; from the roll, without it. A line past what the editor shows is
+// said so, with its text, in the finding itself.
 function select(i, fromRoll = false) {
   const f = page.fields.subarray(i * FIELDS, i * FIELDS + FIELDS);
   if (f[0] === 0) return;
+  if (page.cut && f[0] > EDITOR_LINES) {
+    const item = $('findings').children[i];
+    if (item && !item.querySelector('.beyond')) {
+      const beyond = document.createElement('div');
+      beyond.className = 'beyond';
+      beyond.textContent = `Line ${f[0].toLocaleString('en')} lies beyond the first ` +
+        `${EDITOR_LINES.toLocaleString('en')} lines the editor shows; it reads: ${lineText(f[0])}`;
+      item.appendChild(beyond);
+    }
+    return;
+  }
   const editor = $('editor');
   const at = offsetOf(f[0], f[1], f[2]);
-  editor.focus({ preventScroll: fromRoll });
+  if (fromRoll) {
+    editor.setSelectionRange(at, at);
+    page.highlight = { first: f[0], last: f[0] };
+    scrollToLine(f[0]);
+    placeHighlight();
+    return;
+  }
+  page.highlight = null;
+  editor.focus();
   editor.setSelectionRange(at, at);
-  // Scroll the line into view: the editor has no API for it.
-  const lineHeight = parseFloat(getComputedStyle(editor).lineHeight) || 20;
-  editor.scrollTop = Math.max(0, (f[0] - 3) * lineHeight);
+  scrollToLine(f[0]);
 }
-

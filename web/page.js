@@ -10,9 +10,12 @@ const EDITOR_LINES = 10000;
 
 const page = {
   runs: 0,              // checks started; a newer one makes an older one give up
-  name: 'untitled',     // the opened file's name, for the summary and downloads
+  name: 'untitled.qev', // the shown file's name, for the summary and downloads
   bytes: null,          // the opened file's own bytes, until the first edit
-  qevName: null,        // where a MIDI file was opened: the .qev download's name
+  fromMidi: null,       // the MIDI file's name, where one was opened
+  dropped: '',          // what QEV could not keep of it
+  dirty: false,         // edited since it was opened or saved
+  highlight: null,      // the lines the page shows in the editor: { first, last }
   fields: new Uint32Array(0),
   messages: new Uint8Array(0),
   count: 0,
@@ -123,14 +126,22 @@ function render() {
       : `${page.name}: checking the file's own bytes, as qevcheck reads them.`;
 }
 
+// The downloads' names. A .mid made from a MIDI file holds its notes only,
+// so it is named apart from the original, and says what was dropped.
 function renderDownloads() {
   const mid = $('download-mid');
   mid.disabled = page.mid === null;
-  mid.textContent = `Download ${outputName(page.name, '.mid')}`;
-  const qev = $('download-qev');
-  qev.hidden = page.qevName === null;
-  if (page.qevName !== null) qev.textContent = `Download ${page.qevName}`;
+  mid.textContent = `Download ${midName()}`;
+  $('save').textContent = `Save ${qevName()}`;
+  const dropped = $('dropped');
+  dropped.hidden = page.fromMidi === null;
+  dropped.textContent = page.fromMidi === null ? ''
+    : `The notes of ${page.fromMidi} only: ` +
+      (page.dropped ? `QEV dropped ${page.dropped}.` : 'it held nothing else.');
 }
+
+const qevName = () => outputName(page.name, '.qev');
+const midName = () => outputName(page.name, page.fromMidi === null ? '.mid' : '.notes.mid');
 
 function download(bytes, name, type) {
   const a = document.createElement('a');
@@ -158,44 +169,90 @@ function showText(bytes) {
   $('editor').readOnly = page.cut;
 }
 
+// Says why a file could not be opened, or nothing; all else stays as it was.
+function showError(text) {
+  $('error').hidden = !text;
+  $('error').textContent = text;
+}
+
+// Opens a file: a failed open changes only the error line, so the file
+// shown stays whole; a good one starts afresh, stopped, every channel shown.
 async function open(file) {
-  const bytes = new Uint8Array(await file.arrayBuffer());
-  page.qevName = null;
+  if (page.dirty && !confirm(`Open ${file.name} and lose the edits to ${page.name}?`)) return;
+  let bytes;
+  try {
+    bytes = new Uint8Array(await file.arrayBuffer());
+  } catch (e) {
+    showError(`${file.name} could not be read.`);
+    return;
+  }
+  let name = file.name, fromMidi = null, dropped = '';
   if (/\.(mid|midi|kar|rmi)$/i.test(file.name)) {
     const back = qevFromMidi(bytes, file.name);
     if (back.error) {
-      $('summary').textContent = `${file.name} ${back.error}`;
+      showError(`${file.name} ${back.error}.`);
       return;
     }
-    page.qevName = outputName(file.name, '.qev');
-    page.name = page.qevName;
-    page.bytes = back.text;
-  } else {
-    page.name = file.name;
-    page.bytes = bytes;
+    name = outputName(file.name, '.qev');
+    fromMidi = file.name;
+    dropped = back.dropped;
+    bytes = back.text;
   }
+  showError('');
+  stopPlaying();
+  resetRoll();
+  Object.assign(page, { name, bytes, fromMidi, dropped, dirty: false, highlight: null, current: -1 });
+  placeHighlight();
   showText(page.bytes);
   page.fitOnCheck = true;
   await yieldToPage();
   await checkNow();
 }
 
+// Play starts at the playhead, or at the start once it has reached the end.
 function togglePlay() {
   if (synth.playing) {
     stopPlaying();
   } else {
-    startPlaying(roll.playhead >= 0 ? roll.playhead : Math.max(roll.t0, 0));
+    startPlaying(roll.playhead < roll.end ? roll.playhead : 0);
   }
+}
+
+function showPlayState() {
+  $('play').textContent = synth.playing ? 'Stop' : 'Play';
+  $('play').setAttribute('aria-pressed', String(synth.playing));
+}
+
+function movePlayhead(t) {
+  roll.playhead = t;
+  $('position').textContent = `${(t / 1000).toFixed(3)} s`;
+  drawRoll();
+}
+
+// Saves the bytes the page checks: the file's own until the first edit,
+// then the editor's text, all of it.
+function save() {
+  download(currentBytes(), qevName(), 'text/plain');
+  page.dirty = false;
 }
 
 function edited() {
   page.bytes = null;
+  page.dirty = true;
+  page.highlight = null;
+  placeHighlight();
+  renderDownloads();
   clearTimeout(page.timer);
   page.timer = setTimeout(checkNow, 250);
 }
 
 async function start() {
-  $('open').addEventListener('change', (e) => { if (e.target.files.length) open(e.target.files[0]); });
+  $('open').addEventListener('change', (e) => {
+    const file = e.target.files[0];
+    // Emptied, so that the same file can be chosen again after a refusal.
+    e.target.value = '';
+    if (file) open(file);
+  });
   $('editor').addEventListener('input', edited);
   $('more').addEventListener('click', showMore);
   $('findings').addEventListener('click', (e) => {
@@ -207,9 +264,16 @@ async function start() {
     if (li && e.key === 'Enter') select(Number(li.dataset.index));
   });
   $('download-mid').addEventListener('click', () => {
-    if (page.mid !== null) download(page.mid, outputName(page.name, '.mid'), 'audio/midi');
+    if (page.mid !== null) download(page.mid, midName(), 'audio/midi');
   });
-  $('download-qev').addEventListener('click', () => download(currentBytes(), page.qevName, 'text/plain'));
+  $('save').addEventListener('click', save);
+  window.addEventListener('beforeunload', (e) => {
+    if (!page.dirty) return;
+    e.preventDefault();
+    e.returnValue = '';
+  });
+  $('editor').addEventListener('scroll', placeHighlight);
+  $('editor').addEventListener('focus', placeHighlight);
   document.addEventListener('dragover', (e) => { e.preventDefault(); document.body.classList.add('dragging'); });
   document.addEventListener('dragleave', () => document.body.classList.remove('dragging'));
   document.addEventListener('drop', (e) => {
@@ -220,29 +284,22 @@ async function start() {
   startRoll($('roll'), $('tip'));
   roll.onSelectLines = selectLines;
   roll.onSelectFinding = selectFinding;
+  // Every control shows the one playback state; a seek while playing plays
+  // on from there.
   roll.onSeek = (t) => {
-    roll.playhead = t;
-    $('position').textContent = `${(t / 1000).toFixed(3)} s`;
-    drawRoll();
+    movePlayhead(t);
     if (synth.playing) startPlaying(t);
   };
-  synth.onTick = (t) => {
-    roll.playhead = t;
-    $('position').textContent = `${(t / 1000).toFixed(3)} s`;
-    drawRoll();
-  };
-  synth.onEnd = () => { $('play').textContent = 'Play'; };
-  $('play').addEventListener('click', () => {
-    togglePlay();
-    $('play').textContent = synth.playing ? 'Stop' : 'Play';
-  });
+  synth.onTick = movePlayhead;
+  synth.onChange = showPlayState;
+  $('play').addEventListener('click', togglePlay);
   $('fit').addEventListener('click', fitRoll);
-  // Space plays and stops, but not while typing or on a control of its own.
+  // Space plays and stops, but not while typing or on a control that Space
+  // itself activates.
   document.addEventListener('keydown', (e) => {
-    if (e.code !== 'Space' || e.target.closest('textarea, input, button, select, a')) return;
+    if (e.code !== 'Space' || e.target.closest('textarea, input, button, select, a, label')) return;
     e.preventDefault();
     togglePlay();
-    $('play').textContent = synth.playing ? 'Stop' : 'Play';
   });
   page.fitOnCheck = true;
   await checkNow();
@@ -256,6 +313,8 @@ window.qevStudio = {
   findings: () => Array.from({ length: page.count }, (_, i) => finding(i)),
   summary: () => page.summary,
   text: () => $('editor').value,
+  playing: () => synth.playing,
+  playhead: () => roll.playhead,
   timings: () => page.timings,
   // Where the roll draws note i, or mark i, in the canvas's own pixels.
   notePoint: (i) => {

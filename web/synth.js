@@ -17,7 +17,7 @@ const synth = {
   startedAt: 0,   // the context's time then, s
   timer: 0,
   onTick: null,   // called with the file's time as it plays
-  onEnd: null,
+  onChange: null, // called when playing starts or stops: the one state every control shows
 };
 
 function noiseBuffer(ctx) {
@@ -86,14 +86,20 @@ function tick() {
   if (now > roll.end + 300) stopPlaying();
 }
 
-// Starts from the file's time from; must run in a click or key press, which
-// browsers require before they make a sound.
+// Ends the sound already scheduled: closing its context is the sure way.
+function silence() {
+  clearInterval(synth.timer);
+  synth.ctx.close();
+  synth.ctx = null;
+}
+
+// Starts from the file's time from, or from there again while playing;
+// must run in a click or key press, which browsers require before they make
+// a sound.
 function startPlaying(from) {
-  stopPlaying();
-  if (!synth.ctx) {
-    synth.ctx = new AudioContext();
-    synth.noise = noiseBuffer(synth.ctx);
-  }
+  if (synth.playing) silence();
+  synth.ctx = new AudioContext();
+  synth.noise = noiseBuffer(synth.ctx);
   synth.ctx.resume();
   synth.playing = true;
   synth.from = from;
@@ -102,16 +108,14 @@ function startPlaying(from) {
   while (synth.next < roll.count && roll.notes[synth.next * 6] < from) synth.next++;
   tick();
   synth.timer = setInterval(tick, 100);
+  if (synth.onChange) synth.onChange();
 }
 
 function stopPlaying() {
   if (!synth.playing) return;
   synth.playing = false;
-  clearInterval(synth.timer);
-  // Closing the sounds already scheduled: a new context is the sure way.
-  synth.ctx.close();
-  synth.ctx = null;
-  if (synth.onEnd) synth.onEnd();
+  silence();
+  if (synth.onChange) synth.onChange();
 }
 
 // The notes from 0 to seconds rendered offline with the same code: the
