@@ -11,17 +11,16 @@ types a file of EDIT-LINES lines (default 10,000) into the editor and prints
 how long the page takes from the edit to the redrawn roll, the debounce not
 counted.
 """
-import importlib.util
 import json
 import os
 import sys
 import tempfile
 import time
 
-HERE = os.path.dirname(os.path.abspath(__file__))
-found = importlib.util.spec_from_file_location("web_test", os.path.join(HERE, "..", "tests", "web_test.py"))
-web_test = importlib.util.module_from_spec(found)
-found.loader.exec_module(web_test)
+import websocket  # python3-websocket
+
+sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
+from driver import Browser  # noqa: E402
 
 
 def events(count):
@@ -44,10 +43,9 @@ def main():
     path = os.path.join(scratch, "large.qev")
     with open(path, "w") as f:
         f.write(events(count))
-    browser = web_test.Browser(os.path.join(scratch, "profile"))
-    browser.page("Page.enable")
-    browser.page("Page.navigate", url="file://" + page)
-    browser.wait("window.qevStudio && window.qevStudio.ready")
+    os.mkdir(os.path.join(scratch, "downloads"))
+    browser = Browser(websocket, os.path.join(scratch, "profile"), os.path.join(scratch, "downloads"))
+    browser.navigate("file://" + page)
     browser.eval("window.longTasks = []; new PerformanceObserver((l) => l.getEntries()"
                  ".forEach((e) => window.longTasks.push(e.duration))).observe({type: 'longtask'})")
     start = time.time()
