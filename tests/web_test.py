@@ -3,7 +3,7 @@
 driven over the DevTools protocol (tests/web/driver.py): the conversions
 against the programs (conversions.py), the roll and its sound (roll.py), and
 what a musician must be able to trust: the time axis, keys, opening, playing,
-long files and saving (trust.py). The page must make no request beyond
+long files and saving (trust.py), and large files by the work done (large.py). The page must make no request beyond
 file:, data: and blob:.
 
 usage: web_test.py PAGE QEV2MID QEVCHECK MID2QEV [SCREENSHOT-DIR]
@@ -16,6 +16,7 @@ import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "web"))
 import conversions  # noqa: E402
+import large  # noqa: E402
 import roll  # noqa: E402
 import trust  # noqa: E402
 from driver import CHROMIUM, Browser  # noqa: E402
@@ -61,6 +62,7 @@ def main():
 
         failures += roll.check_roll_and_sound(browser, inputs, shots)
         failures += trust.check_all(browser, inputs, "file://" + page)
+        failures += large.check_all(browser, inputs)
 
         for event in browser.events:
             if event.get("method") == "Network.requestWillBeSent":
@@ -74,6 +76,7 @@ def main():
         print("FAIL", failure)
     print(f"web: {len(cases)} inputs, {conversions.compared['findings']} findings and "
           f"{conversions.compared['downloads']} downloads compared, {trust.rows['count']} rows of trust, "
+          f"{large.rows['count']} of large files, "
           f"{len(failures)} failures")
     return 1 if failures else 0
 

@@ -33,7 +33,10 @@ const roll = {
   end: 0,             // the last time any note sounds
   longest: 0,         // the longest note that is not stuck, for finding what is in view
   playhead: 0,        // where Play starts, ms
-  visible: [],        // the notes drawn last, for hovering
+  stuck: [],          // the notes that never end, which may start long before the view
+  markOrder: [],      // the marks' indices in order of time, for finding those in view
+  work: { rects: 0, pixelNotes: 0, marks: 0, scanned: 0 }, // what the last drawing and hover did
+  pixelThreshold: 2000, // notes in view past which they go into a pixel buffer
   onSelectLines: null,
   onSelectFinding: null,
 };
@@ -64,12 +67,12 @@ function setRollData(notes, count, marks) {
   roll.notes = notes;
   roll.count = count;
   roll.marks = marks;
+  roll.stuck = [];
   let end = 0, longest = 0, low = 127, high = 0;
-  for (let i = 0; i < count; i++) {
-    const n = notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
-    end = Math.max(end, n[1]);
-    if (!(n[5] & STUCK)) longest = Math.max(longest, n[1] - n[0]);
-    const key = (n[4] >> 8) & 0x7f;
+  for (let i = 0, at = 0; i < count; i++, at += NOTE_FIELDS) {
+    end = Math.max(end, notes[at + 1]);
+    if (notes[at + 5] & STUCK) roll.stuck.push(i); else longest = Math.max(longest, notes[at + 1] - notes[at]);
+    const key = (notes[at + 4] >> 8) & 0x7f;
     low = Math.min(low, key);
     high = Math.max(high, key);
   }
@@ -77,6 +80,7 @@ function setRollData(notes, count, marks) {
     end = Math.max(end, m.time);
     if (m.key >= 0) { low = Math.min(low, m.key); high = Math.max(high, m.key); }
   }
+  roll.markOrder = marks.map((_, i) => i).sort((a, b) => marks[a].time - marks[b].time);
   roll.end = end;
   roll.longest = longest;
   if (low > high) { low = 60; high = 72; }
@@ -106,6 +110,26 @@ function firstNoteAt(t) {
   while (lo < hi) {
     const mid = (lo + hi) >> 1;
     if (roll.notes[mid * NOTE_FIELDS] < from) lo = mid + 1; else hi = mid;
+  }
+  return lo;
+}
+
+// The first note that starts after time t.
+function firstNoteAfter(t) {
+  let lo = 0, hi = roll.count;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (roll.notes[mid * NOTE_FIELDS] <= t) lo = mid + 1; else hi = mid;
+  }
+  return lo;
+}
+
+// The first of the marks in order of time at or after t.
+function firstMarkAt(t) {
+  let lo = 0, hi = roll.markOrder.length;
+  while (lo < hi) {
+    const mid = (lo + hi) >> 1;
+    if (roll.marks[roll.markOrder[mid]].time < t) lo = mid + 1; else hi = mid;
   }
   return lo;
 }
@@ -177,43 +201,18 @@ function drawRoll() {
     const label = timeLabel(t, step);
     if (x + 3 + g.measureText(label).width <= w) g.fillText(label, x + 3, AXIS_HEIGHT / 2);
   }
-  // The notes in view.
+  // The notes in view: one by one where they are few, else straight into
+  // a buffer of pixels, which a million notes take in milliseconds where as
+  // many fillRects take a second. Notes that never end are drawn one by
+  // one, with their red edge, wherever they started.
   const t1 = timeAt(w);
-  roll.visible = [];
-  // Zoomed out, thousands of notes share a pixel: one of them per column,
-  // row and channel is drawn, which looks the same and takes a fraction of
-  // the time.
-  const drawn = new Int32Array(128 * 16).fill(-1);
-  const notes = roll.notes;
-  const drawNote = (i) => {
-    const at = i * NOTE_FIELDS;
-    const packed = notes[at + 4];
-    const chan = packed >> 16, key = (packed >> 8) & 0x7f;
-    const start = notes[at], end = notes[at + 1], stuck = notes[at + 5] & STUCK;
-    if (roll.hidden[chan] || key < roll.low || key > roll.high || end < roll.t0 || start > t1) return;
-    const x = xOf(start);
-    const width = Math.max(2, (end - start) / roll.msPerPx);
-    const column = Math.floor(x);
-    if (width < 3 && !stuck && drawn[key * 16 + chan] === column) return;
-    drawn[key * 16 + chan] = column;
-    const y = yOf(key);
-    g.globalAlpha = 0.35 + 0.65 * (packed & 0x7f) / 127;
-    g.fillStyle = PALETTE[chan];
-    g.fillRect(x, y + 0.5, width, Math.max(kh - 1, 1));
-    g.globalAlpha = 1;
-    if (stuck) {
-      g.strokeStyle = MARK_COLOR;
-      g.lineWidth = 2;
-      g.strokeRect(x + 1, y + 1, width - 2, Math.max(kh - 2, 1));
-      g.lineWidth = 1;
-    }
-    roll.visible.push(i);
-  };
-  const first = firstNoteAt(roll.t0);
-  for (let i = first; i < roll.count && notes[i * NOTE_FIELDS] <= t1; i++) drawNote(i);
-  // Stuck notes may have started long before the view.
-  for (let i = 0; i < first; i++) {
-    if (notes[i * NOTE_FIELDS + 5] & STUCK) drawNote(i);
+  const first = firstNoteAt(roll.t0), last = firstNoteAfter(t1);
+  roll.work = { rects: 0, pixelNotes: 0, marks: 0, scanned: 0 };
+  const many = last - first > roll.pixelThreshold;
+  if (many) drawNotePixels(g, first, last, ratio, kh);
+  for (let i = many ? last : first; i < last; i++) drawNote(g, i, t1, kh);
+  for (const i of roll.stuck) {
+    if (many || i < first || i >= last) drawNote(g, i, t1, kh);
   }
   // The playhead under the marks, which must never be hidden.
   if (roll.playhead >= 0 && xOf(roll.playhead) >= KEYS_WIDTH) {
@@ -225,7 +224,18 @@ function drawRoll() {
     g.stroke();
     g.lineWidth = 1;
   }
-  for (const m of roll.marks) drawMark(g, m, w);
+  // The marks in view, and where many share a spot, one of them.
+  const shown = new Set();
+  for (let k = firstMarkAt(timeAt(KEYS_WIDTH - 6)); k < roll.markOrder.length; k++) {
+    const m = roll.marks[roll.markOrder[k]];
+    if (m.time > timeAt(w + 6)) break;
+    const { x, y } = markPoint(m);
+    const spot = Math.round(x) * 4096 + Math.round(y);
+    if (shown.has(spot)) continue;
+    shown.add(spot);
+    drawMark(g, m, w);
+    roll.work.marks++;
+  }
   // The keyboard down the side, over everything.
   g.fillStyle = '#ffffff';
   g.fillRect(0, AXIS_HEIGHT, KEYS_WIDTH, h - AXIS_HEIGHT);
@@ -240,6 +250,81 @@ function drawRoll() {
       g.fillText(noteName(key), KEYS_WIDTH * 0.62, yOf(key) + kh / 2);
     }
   }
+}
+
+// One note as a rectangle, at least 2 px wide, its velocity as opacity; one
+// that never ends with a red edge.
+function drawNote(g, i, t1, kh) {
+  const notes = roll.notes, at = i * NOTE_FIELDS;
+  const packed = notes[at + 4];
+  const chan = packed >> 16, key = (packed >> 8) & 0x7f;
+  const start = notes[at], end = notes[at + 1], stuck = notes[at + 5] & STUCK;
+  if (roll.hidden[chan] || key < roll.low || key > roll.high || end < roll.t0 || start > t1) return;
+  const x = xOf(start);
+  const width = Math.max(2, (end - start) / roll.msPerPx);
+  const y = yOf(key);
+  g.globalAlpha = 0.35 + 0.65 * (packed & 0x7f) / 127;
+  g.fillStyle = PALETTE[chan];
+  g.fillRect(x, y + 0.5, width, Math.max(kh - 1, 1));
+  g.globalAlpha = 1;
+  roll.work.rects++;
+  if (stuck) {
+    g.strokeStyle = MARK_COLOR;
+    g.lineWidth = 2;
+    g.strokeRect(x + 1, y + 1, width - 2, Math.max(kh - 2, 1));
+    g.lineWidth = 1;
+  }
+}
+
+// Each channel's colour as the pixel buffer holds it, red in the low byte,
+// and each velocity's opacity, as drawNote draws them.
+const PIXEL_RGB = PALETTE.map((c) => parseInt(c.slice(1, 3), 16) | parseInt(c.slice(3, 5), 16) << 8 |
+  parseInt(c.slice(5, 7), 16) << 16);
+const PIXEL_ALPHA = Array.from({ length: 128 }, (_, v) => Math.round(255 * (0.35 + 0.65 * v / 127)));
+const pixels = { canvas: null, image: null, data: null };
+
+// Notes first to last into a buffer of device pixels, laid over the roll in
+// one drawImage. The notes that never end are left to drawNote.
+function drawNotePixels(g, first, last, ratio, kh) {
+  const W = g.canvas.width, H = g.canvas.height;
+  if (!pixels.canvas || pixels.canvas.width !== W || pixels.canvas.height !== H) {
+    pixels.canvas = document.createElement('canvas');
+    pixels.canvas.width = W;
+    pixels.canvas.height = H;
+    pixels.image = new ImageData(W, H);
+    pixels.data = new Uint32Array(pixels.image.data.buffer);
+  }
+  const data = pixels.data, notes = roll.notes;
+  data.fill(0);
+  const left = Math.round(KEYS_WIDTH * ratio), rows = Math.max(1, Math.round(Math.max(kh - 1, 1) * ratio));
+  const minWidth = Math.max(1, Math.round(2 * ratio));
+  // Device pixels from a time, and each key's first row, worked out once.
+  const scale = ratio / roll.msPerPx, shift = (KEYS_WIDTH - roll.t0 / roll.msPerPx) * ratio;
+  const keyRow = new Int32Array(128);
+  for (let key = roll.low; key <= roll.high; key++) keyRow[key] = Math.round((yOf(key) + 0.5) * ratio);
+  const { t0, low, high, hidden } = roll;
+  let count = 0;
+  for (let at = first * NOTE_FIELDS, stop = last * NOTE_FIELDS; at < stop; at += NOTE_FIELDS) {
+    const packed = notes[at + 4];
+    const chan = packed >> 16, key = (packed >> 8) & 0x7f;
+    if (hidden[chan] || key < low || key > high || (notes[at + 5] & STUCK) || notes[at + 1] < t0) continue;
+    const x = Math.floor(notes[at] * scale + shift);
+    const x0 = x > left ? x : left;
+    const x1 = Math.min(W, Math.max(x + minWidth, Math.floor(notes[at + 1] * scale + shift)));
+    if (x1 <= x0) continue;
+    const value = (PIXEL_RGB[chan] | PIXEL_ALPHA[packed & 0x7f] << 24) >>> 0;
+    const y0 = keyRow[key];
+    for (let y = y0, y1 = Math.min(H, y0 + rows); y < y1; y++) {
+      for (let p = y * W + x0, end = y * W + x1; p < end; p++) data[p] = value;
+    }
+    count++;
+  }
+  roll.work.pixelNotes = count;
+  pixels.canvas.getContext('2d').putImageData(pixels.image, 0, 0);
+  g.save();
+  g.setTransform(1, 0, 0, 1, 0, 0);
+  g.drawImage(pixels.canvas, 0, 0);
+  g.restore();
 }
 
 // Where a mark is drawn: at its note's row, or in the strip under the axis.

@@ -4,20 +4,35 @@
 // roll.js.
 'use strict';
 
+// The note drawn at a point, the last drawn where several overlap: found by
+// time among the few that start near it, not among all in view.
 function noteAt(x, y) {
-  for (let k = roll.visible.length - 1; k >= 0; k--) {
-    const i = roll.visible[k];
-    const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
-    const key = (n[4] >> 8) & 0x7f;
-    const top = yOf(key);
-    if (x >= xOf(n[0]) && x <= xOf(n[0]) + Math.max(2, (n[1] - n[0]) / roll.msPerPx) &&
-        y >= top && y <= top + keyHeight()) return i;
+  const kh = keyHeight();
+  const key = roll.high - Math.floor((y - AXIS_HEIGHT - MARK_STRIP) / kh);
+  const t = timeAt(x);
+  const hit = (i) => {
+    roll.work.scanned++;
+    const at = i * NOTE_FIELDS, packed = roll.notes[at + 4];
+    const start = roll.notes[at], end = roll.notes[at + 1];
+    return ((packed >> 8) & 0x7f) === key && !roll.hidden[packed >> 16] && x >= xOf(start) &&
+      x <= xOf(start) + Math.max(2, (end - start) / roll.msPerPx);
+  };
+  roll.work.scanned = 0;
+  let found = -1;
+  for (let i = firstNoteAt(t - 2 * roll.msPerPx), last = firstNoteAfter(t); i < last; i++) {
+    if (hit(i)) found = i;
   }
-  return -1;
+  for (const i of roll.stuck) {
+    if (i > found && hit(i)) found = i;
+  }
+  return found;
 }
 
+// The mark at a point, among those near it in time.
 function markAt(x, y) {
-  for (const m of roll.marks) {
+  for (let k = firstMarkAt(timeAt(x - 7)); k < roll.markOrder.length; k++) {
+    const m = roll.marks[roll.markOrder[k]];
+    if (m.time > timeAt(x + 7)) break;
     const p = markPoint(m);
     if (Math.abs(p.x - x) + Math.abs(p.y - y) <= 7) return m;
   }

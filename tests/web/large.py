@@ -1,0 +1,69 @@
+"""Large files on the page, by the work done rather than the time taken: a
+drawing of many notes goes into a pixel buffer that looks like the notes
+drawn one by one, and a hover looks at the few notes near the pointer."""
+import os
+
+from roll import near
+
+rows = {"count": 0}
+
+
+def events(count):
+    """count event lines in note-on and note-off pairs on eight channels."""
+    lines = []
+    t = 0
+    for i in range(count // 2):
+        key = 48 + (i * 7) % 36
+        chan = "abcdefgh"[i % 8]
+        lines.append(f"{t // 1000} {t % 1000} {chan} P {key} {60 + i % 60}\n")
+        lines.append(f"{(t + 180) // 1000} {(t + 180) % 1000} {chan} D {key}\n")
+        t += 200
+    return "".join(lines).encode()
+
+
+def check_pixel_notes(browser, inputs):
+    """The buffer draws a note where and as drawNote does."""
+    faults = []
+    browser.open_file(os.path.join(inputs, "song.qev"))
+    browser.eval("window.threshold = roll.pixelThreshold")
+    for threshold in ("Infinity", "-1"):
+        browser.eval(f"roll.pixelThreshold = {threshold}; drawRoll()")
+        note = browser.eval("window.qevStudio.notePoint(0)")
+        pixel = browser.eval(f"window.qevStudio.pixel({note['x']}, {note['y']})")
+        if not near(pixel, "#0072b2", 0.35 + 0.65 * 90 / 127):
+            faults.append(f"with the threshold at {threshold}, note 0 at {note} is {pixel}")
+    browser.eval("roll.pixelThreshold = window.threshold; drawRoll()")
+    return faults
+
+
+def check_many_notes(browser, inputs):
+    faults = []
+    path = os.path.join(inputs, "large.qev")
+    with open(path, "wb") as f:
+        f.write(events(400000))
+    browser.open_file(path)
+    browser.eval("document.getElementById('fit').click()")
+    work = browser.eval("roll.work")
+    if work["rects"] > 0 or work["pixelNotes"] < 150000:
+        faults.append(f"a drawing of the whole file did {work}")
+    box = browser.box("roll")
+    most = 0
+    for i in range(10):
+        browser.page("Input.dispatchMouseEvent", type="mouseMoved", x=box["x"] + 100 + 70 * i,
+                     y=box["y"] + 60 + 20 * i)
+        most = max(most, browser.eval("roll.work.scanned"))
+    if most > 64:
+        faults.append(f"a hover looked at {most} notes")
+    return faults
+
+
+def check_all(browser, inputs):
+    failures = []
+    for name, check in (("pixel notes", check_pixel_notes), ("many notes", check_many_notes)):
+        rows["count"] += 1
+        try:
+            faults = check(browser, inputs)
+        except RuntimeError as e:
+            faults = [f"the page failed: {str(e)[:300]}"]
+        failures += [f"{name}: {fault}" for fault in faults]
+    return failures
