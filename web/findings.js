@@ -1,6 +1,6 @@
-// The findings list and the editor's places: each finding as qevcheck
-// gives it, rendered a few thousand at a time, and the editor's cursor put
-// on a finding's line and column, or a note's lines shown there.
+// The findings and the editor's places: each finding as qevcheck gives it,
+// and the editor's cursor put on a finding's line and column, or a note's
+// lines shown there. The list itself is in finding_list.js.
 'use strict';
 
 function message(i) {
@@ -20,31 +20,6 @@ function finding(i) {
   };
   if (f[5] !== 0) out.related_line = f[5];
   return out;
-}
-
-function showMore() {
-  const list = $('findings');
-  const end = Math.min(page.count, page.shown + SHOWN);
-  const items = document.createDocumentFragment();
-  for (let i = page.shown; i < end; i++) {
-    const f = finding(i);
-    const li = document.createElement('li');
-    li.tabIndex = 0;
-    li.dataset.index = i;
-    const place = f.line !== 0 ? `${f.line}:${f.column}: ` : '';
-    li.innerHTML = '<span class="place"></span><span></span> <span class="text"></span> <span class="code"></span>';
-    li.children[0].textContent = place;
-    li.children[1].className = f.severity;
-    li.children[1].textContent = `${f.severity}:`;
-    li.children[2].textContent = f.message;
-    li.children[3].textContent = `[${f.code}]`;
-    items.appendChild(li);
-  }
-  list.appendChild(items);
-  page.shown = end;
-  const more = $('more');
-  more.hidden = page.shown >= page.count;
-  more.textContent = `Show ${Math.min(SHOWN, page.count - page.shown)} more of ${page.count - page.shown}`;
 }
 
 // The editor's offset of a line and column. While the file's own bytes are
@@ -122,11 +97,7 @@ function lineText(n) {
 // Selects a finding, as a click on its mark does: shown in the list, and
 // its place shown in the editor.
 function selectFinding(i) {
-  while (page.shown <= i) showMore();
-  const item = $('findings').children[i];
-  for (const li of $('findings').querySelectorAll('.current')) li.classList.remove('current');
-  item.classList.add('current');
-  page.current = i;
+  markCurrent(i);
   select(i, true);
 }
 
@@ -137,14 +108,12 @@ function select(i, fromRoll = false) {
   const f = page.fields.subarray(i * FIELDS, i * FIELDS + FIELDS);
   if (f[0] === 0) return;
   if (page.cut && f[0] > EDITOR_LINES) {
-    const item = $('findings').children[i];
-    if (item && !item.querySelector('.beyond')) {
-      const beyond = document.createElement('div');
-      beyond.className = 'beyond';
-      beyond.textContent = `Line ${f[0].toLocaleString('en')} lies beyond the first ` +
-        `${EDITOR_LINES.toLocaleString('en')} lines the editor shows; it reads: ${lineText(f[0])}`;
-      item.appendChild(beyond);
-    }
+    list.beyond = {
+      index: i,
+      text: `Line ${f[0].toLocaleString('en')} lies beyond the first ` +
+        `${EDITOR_LINES.toLocaleString('en')} lines the editor shows; it reads: ${lineText(f[0])}`,
+    };
+    renderFindingList();
     return;
   }
   const editor = $('editor');

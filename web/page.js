@@ -3,7 +3,6 @@
 // the format is written again here.
 'use strict';
 
-const SHOWN = 2000; // findings rendered at a time; a large file can have millions
 // Lines the editor takes: past some ten thousand, a browser's text area takes
 // seconds to lay out, so a larger file is shown in part, and read-only.
 const EDITOR_LINES = 10000;
@@ -19,7 +18,6 @@ const page = {
   fields: new Uint32Array(0),
   messages: new Uint8Array(0),
   count: 0,
-  shown: 0,
   summary: '',
   mid: null,            // qev2mid's output, or null when it would fail
   checks: 0,            // checks done, for tests to wait on
@@ -114,9 +112,7 @@ function legend() {
 
 function render() {
   $('summary').textContent = page.summary || `${page.name}: nothing to report`;
-  $('findings').textContent = '';
-  page.shown = 0;
-  showMore();
+  resetFindingList();
   $('source').textContent = page.bytes === null
     ? `${page.name}: checking the text as edited, as UTF-8 with LF line ends.`
     : page.cut
@@ -254,15 +250,7 @@ async function start() {
     if (file) open(file);
   });
   $('editor').addEventListener('input', edited);
-  $('more').addEventListener('click', showMore);
-  $('findings').addEventListener('click', (e) => {
-    const li = e.target.closest('li');
-    if (li) select(Number(li.dataset.index));
-  });
-  $('findings').addEventListener('keydown', (e) => {
-    const li = e.target.closest('li');
-    if (li && e.key === 'Enter') select(Number(li.dataset.index));
-  });
+  startFindingList();
   $('download-mid').addEventListener('click', () => {
     if (page.mid !== null) download(page.mid, midName(), 'audio/midi');
   });

@@ -1,6 +1,7 @@
 """Large files on the page, by the work done rather than the time taken: a
 drawing of many notes goes into a pixel buffer that looks like the notes
-drawn one by one, and a hover looks at the few notes near the pointer."""
+drawn one by one, a hover looks at the few notes near the pointer, and of
+many findings only those in view are in the page."""
 import os
 
 from roll import near
@@ -57,9 +58,40 @@ def check_many_notes(browser, inputs):
     return faults
 
 
+def check_many_findings(browser, inputs):
+    """Of 50,000 findings only those in view are in the page, also once the
+    last is selected; the list is one Tab stop, with keys to move in it."""
+    faults = []
+    path = os.path.join(inputs, "findings.qev")
+    with open(path, "wb") as f:
+        f.write(b"0 0 q P 1 1\n" * 50000)
+    browser.open_file(path)
+    items = "document.querySelectorAll('#findings li').length"
+    if browser.eval(items) > 100:
+        faults.append(f"{browser.eval(items)} findings in the page at first")
+    browser.eval("selectFinding(page.count - 1)")
+    current = browser.eval("(document.querySelector('#findings li.current') || {dataset: {}}).dataset.index")
+    if browser.eval(items) > 100 or current != "49999":
+        faults.append(f"after selecting the last, {browser.eval(items)} in the page, current {current}")
+    stops = browser.eval("document.querySelectorAll('#findings button[tabindex=\"0\"]').length")
+    if stops != 1:
+        faults.append(f"the list has {stops} Tab stops")
+    browser.eval("document.querySelector('#findings button[tabindex=\"0\"]').focus()")
+    for key, code, want in (("Home", 36, "0"), ("ArrowDown", 40, "1"), ("End", 35, "49999"),
+                            ("ArrowUp", 38, "49998")):
+        for kind in ("keyDown", "keyUp"):
+            browser.page("Input.dispatchKeyEvent", type=kind, key=key, code=key,
+                         windowsVirtualKeyCode=code)
+        got = browser.eval("document.activeElement.closest('li') && document.activeElement.closest('li').dataset.index")
+        if got != want:
+            faults.append(f"{key} put the focus on finding {got}, not {want}")
+    return faults
+
+
 def check_all(browser, inputs):
     failures = []
-    for name, check in (("pixel notes", check_pixel_notes), ("many notes", check_many_notes)):
+    for name, check in (("pixel notes", check_pixel_notes), ("many notes", check_many_notes),
+                        ("many findings", check_many_findings)):
         rows["count"] += 1
         try:
             faults = check(browser, inputs)
