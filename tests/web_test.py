@@ -3,7 +3,8 @@
 driven over the DevTools protocol (tests/web/driver.py): the conversions
 against the programs (conversions.py), the roll and its sound (roll.py), and
 what a musician must be able to trust: the time axis, keys, opening, playing,
-long files and saving (trust.py), and large files by the work done (large.py). The page must make no request beyond
+long files and saving (trust.py), large files by the work done (large.py),
+and keys, names, themes and phones (access.py). The page must make no request beyond
 file:, data: and blob:.
 
 usage: web_test.py PAGE QEV2MID QEVCHECK MID2QEV [SCREENSHOT-DIR]
@@ -15,6 +16,7 @@ import sys
 import tempfile
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "web"))
+import access  # noqa: E402
 import conversions  # noqa: E402
 import large  # noqa: E402
 import roll  # noqa: E402
@@ -63,6 +65,7 @@ def main():
         failures += roll.check_roll_and_sound(browser, inputs, shots)
         failures += trust.check_all(browser, inputs, "file://" + page)
         failures += large.check_all(browser, inputs)
+        failures += access.check_all(browser, inputs, os.path.join(inputs, "melody.qev"))
 
         for event in browser.events:
             if event.get("method") == "Network.requestWillBeSent":
@@ -76,7 +79,7 @@ def main():
         print("FAIL", failure)
     print(f"web: {len(cases)} inputs, {conversions.compared['findings']} findings and "
           f"{conversions.compared['downloads']} downloads compared, {trust.rows['count']} rows of trust, "
-          f"{large.rows['count']} of large files, "
+          f"{large.rows['count']} of large files, {access.rows['count']} of access, "
           f"{len(failures)} failures")
     return 1 if failures else 0
 

@@ -99,7 +99,7 @@ function legend() {
     b.type = 'button';
     b.setAttribute('aria-pressed', String(!roll.hidden[chan]));
     b.innerHTML = '<span class="swatch"></span>';
-    b.firstChild.style.background = PALETTE[chan];
+    b.firstChild.style.background = theme().palette[chan];
     b.append(`channel ${String.fromCharCode(97 + chan)}`);
     b.addEventListener('click', () => {
       roll.hidden[chan] ^= 1;
@@ -128,7 +128,9 @@ function renderDownloads() {
   const mid = $('download-mid');
   mid.disabled = page.mid === null;
   mid.textContent = `Download ${midName()}`;
+  mid.title = mid.textContent;
   $('save').textContent = `Save ${qevName()}`;
+  $('save').title = $('save').textContent;
   const dropped = $('dropped');
   dropped.hidden = page.fromMidi === null;
   dropped.textContent = page.fromMidi === null ? ''
@@ -219,9 +221,16 @@ function showPlayState() {
   $('play').setAttribute('aria-pressed', String(synth.playing));
 }
 
-function movePlayhead(t) {
+// Moves the playhead, which the sound's short lead-in may put before 0;
+// while playing, the view follows it when it leaves.
+function movePlayhead(time) {
+  const t = Math.max(0, time);
   roll.playhead = t;
   $('position').textContent = `${(t / 1000).toFixed(3)} s`;
+  const { w } = rollSize();
+  if (synth.playing && (xOf(t) > w - 8 || xOf(t) < KEYS_WIDTH)) {
+    roll.t0 = Math.max(0, t - 0.1 * (w - KEYS_WIDTH) * roll.msPerPx);
+  }
   drawRoll();
 }
 
@@ -282,6 +291,9 @@ async function start() {
   synth.onChange = showPlayState;
   $('play').addEventListener('click', togglePlay);
   $('fit').addEventListener('click', fitRoll);
+  $('zoom-in').addEventListener('click', () => zoomRoll(0.5));
+  $('zoom-out').addEventListener('click', () => zoomRoll(2));
+  darkScheme.addEventListener('change', () => { legend(); drawRoll(); });
   // Space plays and stops, but not while typing or on a control that Space
   // itself activates.
   document.addEventListener('keydown', (e) => {

@@ -10,11 +10,30 @@ const STUCK = 1;
 const KEYS_WIDTH = 44;
 const AXIS_HEIGHT = 22;
 const MARK_STRIP = 12; // markers of skipped lines, which have no pitch, under the axis
-// Okabe and Ito's palette, which readers with any colour vision tell apart,
-// then the same hues darker for channels i to p.
-const PALETTE = ['#0072b2', '#e69f00', '#009e73', '#cc79a7', '#56b4e9', '#d55e00', '#f0e442', '#000000',
-  '#004a75', '#996a00', '#00694d', '#8a4f70', '#2f7fad', '#8f3f00', '#a39a2c', '#5c5c5c'];
-const MARK_COLOR = '#d1242f';
+// The colours of each theme. A channel's colour reaches 3:1 against the
+// background even at the lowest velocity's opacity; sixteen hues cannot all
+// be told apart by every reader, so the legend and the hover name the
+// channel as well.
+const THEMES = {
+  light: {
+    palette: ['#074788', '#633c05', '#04522b', '#ae0977', '#054b5a', '#8f2908', '#494304', '#730bda',
+      '#1f2e7a', '#663919', '#134b3d', '#7a1f3d', '#184962', '#7a261f', '#364712', '#414141'],
+    background: '#ffffff', blackRow: '#f3f4f6', grid: '#e5e7eb', text: '#57606a', whiteKey: '#ffffff',
+    blackKey: '#24292f', keyEdge: '#d0d7de', keyText: '#24292f', playhead: '#1f6feb', mark: '#d1242f',
+    markEdge: '#ffffff',
+  },
+  dark: {
+    palette: ['#53a4f6', '#f2930d', '#0df280', '#f770ca', '#0dccf2', '#f6815a', '#f2df0d', '#bf86f9',
+      '#8f9de3', '#e0ab85', '#85e0c9', '#e085a3', '#85c2e0', '#e08c85', '#c2e085', '#b2b2b2'],
+    background: '#0d1117', blackRow: '#161b22', grid: '#30363d', text: '#8b949e', whiteKey: '#c9d1d9',
+    blackKey: '#010409', keyEdge: '#30363d', keyText: '#0d1117', playhead: '#58a6ff', mark: '#ff7b72',
+    markEdge: '#0d1117',
+  },
+};
+const darkScheme = matchMedia('(prefers-color-scheme: dark)');
+const theme = () => (darkScheme.matches ? THEMES.dark : THEMES.light);
+// A note's opacity by its velocity, from 0.6 at 0 to 1 at 127.
+const velocityAlpha = (v) => 0.6 + 0.4 * v / 127;
 const NAMES = ['C', 'C#', 'D', 'D#', 'E', 'F', 'F#', 'G', 'G#', 'A', 'A#', 'B'];
 
 function noteName(key) {
@@ -175,13 +194,14 @@ function drawRoll() {
   }
   const g = c.getContext('2d');
   g.setTransform(ratio, 0, 0, ratio, 0, 0);
-  g.fillStyle = '#ffffff';
+  const colors = theme();
+  g.fillStyle = colors.background;
   g.fillRect(0, 0, w, h);
   const kh = keyHeight();
   // Rows: black keys shaded, as on a keyboard.
   for (let key = roll.low; key <= roll.high; key++) {
     if ([1, 3, 6, 8, 10].includes(key % 12)) {
-      g.fillStyle = '#f3f4f6';
+      g.fillStyle = colors.blackRow;
       g.fillRect(KEYS_WIDTH, yOf(key), w - KEYS_WIDTH, kh);
     }
   }
@@ -191,12 +211,12 @@ function drawRoll() {
   const step = gridStep(g, Math.max(roll.t0, 0), timeAt(w));
   for (let t = Math.ceil(Math.max(roll.t0, 0) / step) * step; xOf(t) < w; t += step) {
     const x = Math.round(xOf(t)) + 0.5;
-    g.strokeStyle = '#e5e7eb';
+    g.strokeStyle = colors.grid;
     g.beginPath();
     g.moveTo(x, AXIS_HEIGHT);
     g.lineTo(x, h);
     g.stroke();
-    g.fillStyle = '#57606a';
+    g.fillStyle = colors.text;
     // A label cut off at the edge would read as another time.
     const label = timeLabel(t, step);
     if (x + 3 + g.measureText(label).width <= w) g.fillText(label, x + 3, AXIS_HEIGHT / 2);
@@ -216,7 +236,7 @@ function drawRoll() {
   }
   // The playhead under the marks, which must never be hidden.
   if (roll.playhead >= 0 && xOf(roll.playhead) >= KEYS_WIDTH) {
-    g.strokeStyle = '#1f6feb';
+    g.strokeStyle = colors.playhead;
     g.lineWidth = 2;
     g.beginPath();
     g.moveTo(xOf(roll.playhead), 0);
@@ -237,18 +257,21 @@ function drawRoll() {
     roll.work.marks++;
   }
   // The keyboard down the side, over everything.
-  g.fillStyle = '#ffffff';
+  g.fillStyle = colors.whiteKey;
   g.fillRect(0, AXIS_HEIGHT, KEYS_WIDTH, h - AXIS_HEIGHT);
   for (let key = roll.low; key <= roll.high; key++) {
     const black = [1, 3, 6, 8, 10].includes(key % 12);
-    g.fillStyle = black ? '#24292f' : '#ffffff';
+    g.fillStyle = black ? colors.blackKey : colors.whiteKey;
     g.fillRect(black ? 0 : 0, yOf(key), black ? KEYS_WIDTH * 0.6 : KEYS_WIDTH, kh);
-    g.strokeStyle = '#d0d7de';
+    g.strokeStyle = colors.keyEdge;
     g.strokeRect(0.5, yOf(key) + 0.5, KEYS_WIDTH - 1, kh);
-    if (key % 12 === 0 && kh >= 6) {
-      g.fillStyle = '#24292f';
-      g.fillText(noteName(key), KEYS_WIDTH * 0.62, yOf(key) + kh / 2);
-    }
+  }
+  // Every C is named, over the keys, at any row height: an octave always
+  // has room for its name.
+  g.font = `${Math.min(11, Math.max(8, Math.floor(12 * kh - 2)))}px system-ui, sans-serif`;
+  g.fillStyle = colors.keyText;
+  for (let key = Math.ceil(roll.low / 12) * 12; key <= roll.high; key += 12) {
+    g.fillText(noteName(key), KEYS_WIDTH * 0.62, yOf(key) + kh / 2);
   }
 }
 
@@ -263,13 +286,13 @@ function drawNote(g, i, t1, kh) {
   const x = xOf(start);
   const width = Math.max(2, (end - start) / roll.msPerPx);
   const y = yOf(key);
-  g.globalAlpha = 0.35 + 0.65 * (packed & 0x7f) / 127;
-  g.fillStyle = PALETTE[chan];
+  g.globalAlpha = velocityAlpha(packed & 0x7f);
+  g.fillStyle = theme().palette[chan];
   g.fillRect(x, y + 0.5, width, Math.max(kh - 1, 1));
   g.globalAlpha = 1;
   roll.work.rects++;
   if (stuck) {
-    g.strokeStyle = MARK_COLOR;
+    g.strokeStyle = theme().mark;
     g.lineWidth = 2;
     g.strokeRect(x + 1, y + 1, width - 2, Math.max(kh - 2, 1));
     g.lineWidth = 1;
@@ -278,9 +301,9 @@ function drawNote(g, i, t1, kh) {
 
 // Each channel's colour as the pixel buffer holds it, red in the low byte,
 // and each velocity's opacity, as drawNote draws them.
-const PIXEL_RGB = PALETTE.map((c) => parseInt(c.slice(1, 3), 16) | parseInt(c.slice(3, 5), 16) << 8 |
-  parseInt(c.slice(5, 7), 16) << 16);
-const PIXEL_ALPHA = Array.from({ length: 128 }, (_, v) => Math.round(255 * (0.35 + 0.65 * v / 127)));
+const pixelRgb = (palette) => palette.map((c) => parseInt(c.slice(1, 3), 16) |
+  parseInt(c.slice(3, 5), 16) << 8 | parseInt(c.slice(5, 7), 16) << 16);
+const PIXEL_ALPHA = Array.from({ length: 128 }, (_, v) => Math.round(255 * velocityAlpha(v)));
 const pixels = { canvas: null, image: null, data: null };
 
 // Notes first to last into a buffer of device pixels, laid over the roll in
@@ -303,6 +326,7 @@ function drawNotePixels(g, first, last, ratio, kh) {
   const keyRow = new Int32Array(128);
   for (let key = roll.low; key <= roll.high; key++) keyRow[key] = Math.round((yOf(key) + 0.5) * ratio);
   const { t0, low, high, hidden } = roll;
+  const PIXEL_RGB = pixelRgb(theme().palette);
   let count = 0;
   for (let at = first * NOTE_FIELDS, stop = last * NOTE_FIELDS; at < stop; at += NOTE_FIELDS) {
     const packed = notes[at + 4];
@@ -336,8 +360,8 @@ function markPoint(m) {
 function drawMark(g, m, w) {
   const { x, y } = markPoint(m);
   if (x < KEYS_WIDTH - 6 || x > w + 6 || (m.key >= 0 && (m.key < roll.low || m.key > roll.high))) return;
-  g.fillStyle = MARK_COLOR;
-  g.strokeStyle = '#ffffff';
+  g.fillStyle = theme().mark;
+  g.strokeStyle = theme().markEdge;
   g.beginPath();
   g.moveTo(x, y - 6);
   g.lineTo(x + 6, y);

@@ -1,7 +1,7 @@
-// The piano roll's input: the wheel zooms and scrolls, a drag moves the
-// view, a hover shows a note or a finding, and a click selects a note's
-// lines or a finding, or on the time axis moves the playhead. Drawing is in
-// roll.js.
+// The piano roll's input: Ctrl+wheel, a pinch and the keys zoom and move,
+// a drag moves the view, a hover shows a note or a finding, and a click
+// selects a note's lines or a finding, or on the time axis moves the
+// playhead. Drawing is in roll.js.
 'use strict';
 
 // The note drawn at a point, the last drawn where several overlap: found by
@@ -48,24 +48,56 @@ function noteText(i) {
     `velocity ${n[4] & 0x7f}, ${(n[0] / 1000).toFixed(3)} s ${end}`;
 }
 
+// Zooms by factor (below 1 in), keeping the time at x where it is: the
+// middle of the view unless given.
+function zoomRoll(factor, x) {
+  const { w } = rollSize();
+  const at = x === undefined ? (KEYS_WIDTH + w) / 2 : x;
+  const t = timeAt(at);
+  roll.msPerPx = Math.min(Math.max(roll.msPerPx * factor, 0.05), 3.6e6);
+  roll.t0 = t - (at - KEYS_WIDTH) * roll.msPerPx;
+  drawRoll();
+}
+
+// Moves the keys in view up (positive) or down by steps.
+function movePitches(steps) {
+  const span = roll.high - roll.low;
+  roll.low = Math.min(Math.max(roll.low + steps, 0), 127 - span);
+  roll.high = roll.low + span;
+  drawRoll();
+}
+
 function startRoll(canvas, tip) {
   roll.canvas = canvas;
   let drag = null;
+  // A plain wheel scrolls the page, as everywhere; Ctrl+wheel, which is
+  // also what a pinch gives, zooms, and Shift+wheel moves through the
+  // pitches, down going down.
   canvas.addEventListener('wheel', (e) => {
+    if (!e.ctrlKey && !e.shiftKey) return;
     e.preventDefault();
     const rect = canvas.getBoundingClientRect();
-    if (e.shiftKey) {
-      const shift = Math.sign(e.deltaY || e.deltaX) * 2;
-      const span = roll.high - roll.low;
-      roll.low = Math.min(Math.max(roll.low + shift, 0), 127 - span);
-      roll.high = roll.low + span;
+    if (e.ctrlKey) {
+      zoomRoll(Math.exp(e.deltaY * 0.002), e.clientX - rect.left);
     } else {
-      const at = timeAt(e.clientX - rect.left);
-      roll.msPerPx = Math.min(Math.max(roll.msPerPx * Math.exp(e.deltaY * 0.002), 0.05), 3.6e6);
-      roll.t0 = at - (e.clientX - rect.left - KEYS_WIDTH) * roll.msPerPx;
+      movePitches(-Math.sign(e.deltaY || e.deltaX) * 2);
     }
-    drawRoll();
   }, { passive: false });
+  // The keys, on the focused roll: + and - zoom, the arrows move through
+  // time and pitch, 0 fits.
+  canvas.addEventListener('keydown', (e) => {
+    const { w } = rollSize();
+    const span = (w - KEYS_WIDTH) * roll.msPerPx;
+    const actions = {
+      '+': () => zoomRoll(0.5), '=': () => zoomRoll(0.5), '-': () => zoomRoll(2),
+      ArrowLeft: () => { roll.t0 -= span / 8; drawRoll(); },
+      ArrowRight: () => { roll.t0 += span / 8; drawRoll(); },
+      ArrowUp: () => movePitches(2), ArrowDown: () => movePitches(-2), 0: fitRoll,
+    };
+    if (!actions[e.key] || e.ctrlKey || e.metaKey || e.altKey) return;
+    e.preventDefault();
+    actions[e.key]();
+  });
   canvas.addEventListener('pointerdown', (e) => {
     const rect = canvas.getBoundingClientRect();
     drag = { x: e.clientX, y: e.clientY, t0: roll.t0, low: roll.low, moved: false, top: e.clientY - rect.top };

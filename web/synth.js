@@ -10,6 +10,7 @@ const AHEAD_MS = 1000;
 
 const synth = {
   ctx: null,
+  out: null,      // the gain every note of the current playing goes through
   noise: null,
   playing: false,
   next: 0,        // the next note to schedule
@@ -80,17 +81,19 @@ function scheduleNotes(ctx, out, noise, notes, count, hidden, first, from, to, z
 
 function tick() {
   const now = (synth.ctx.currentTime - synth.startedAt) * 1000 + synth.from;
-  synth.next = scheduleNotes(synth.ctx, synth.ctx.destination, synth.noise, roll.notes, roll.count,
+  synth.next = scheduleNotes(synth.ctx, synth.out, synth.noise, roll.notes, roll.count,
     roll.hidden, synth.next, synth.from, now + AHEAD_MS, synth.startedAt);
   if (synth.onTick) synth.onTick(now);
   if (now > roll.end + 300) stopPlaying();
 }
 
-// Ends the sound already scheduled: closing its context is the sure way.
+// Ends the sound already scheduled: every note of a playing goes through
+// one gain, which is cut off. The context stays, as a browser allows only
+// a few, and closing one takes a while.
 function silence() {
   clearInterval(synth.timer);
-  synth.ctx.close();
-  synth.ctx = null;
+  synth.out.disconnect();
+  synth.out = null;
 }
 
 // Starts from the file's time from, or from there again while playing;
@@ -98,9 +101,13 @@ function silence() {
 // a sound.
 function startPlaying(from) {
   if (synth.playing) silence();
-  synth.ctx = new AudioContext();
-  synth.noise = noiseBuffer(synth.ctx);
+  if (!synth.ctx) {
+    synth.ctx = new AudioContext();
+    synth.noise = noiseBuffer(synth.ctx);
+  }
   synth.ctx.resume();
+  synth.out = synth.ctx.createGain();
+  synth.out.connect(synth.ctx.destination);
   synth.playing = true;
   synth.from = from;
   synth.startedAt = synth.ctx.currentTime + 0.05;

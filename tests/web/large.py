@@ -31,7 +31,7 @@ def check_pixel_notes(browser, inputs):
         browser.eval(f"roll.pixelThreshold = {threshold}; drawRoll()")
         note = browser.eval("window.qevStudio.notePoint(0)")
         pixel = browser.eval(f"window.qevStudio.pixel({note['x']}, {note['y']})")
-        if not near(pixel, "#0072b2", 0.35 + 0.65 * 90 / 127):
+        if not near(pixel, "#074788", 0.6 + 0.4 * 90 / 127):
             faults.append(f"with the threshold at {threshold}, note 0 at {note} is {pixel}")
     browser.eval("roll.pixelThreshold = window.threshold; drawRoll()")
     return faults

@@ -19,7 +19,7 @@ def check_roll_and_sound(browser, inputs, shots):
     # and a spot between the notes, which must stay empty.
     note = browser.eval("window.qevStudio.notePoint(0)")
     pixel = browser.eval(f"window.qevStudio.pixel({note['x']}, {note['y']})")
-    if not near(pixel, "#0072b2", 0.35 + 0.65 * 90 / 127):
+    if not near(pixel, "#074788", 0.6 + 0.4 * 90 / 127):
         failures.append(f"roll: note 0 at {note} is {pixel}")
     marks = browser.eval("window.qevStudio.marks()")
     for i, mark in enumerate(marks):
