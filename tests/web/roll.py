@@ -49,15 +49,19 @@ def check_roll_and_sound(browser, inputs, shots):
         failures.append(f"sound: the notes render at peak {peak}")
     if shots:
         os.makedirs(shots, exist_ok=True)
-        for width in (1200, 360):
+        for width, scheme in ((1200, "light"), (360, "light"), (1200, "dark")):
             browser.page("Emulation.setDeviceMetricsOverride", width=width, height=900,
                          deviceScaleFactor=1, mobile=width < 500)
+            browser.page("Emulation.setEmulatedMedia",
+                         features=[{"name": "prefers-color-scheme", "value": scheme}])
             browser.page("Runtime.evaluate", expression="document.getElementById('fit').click(); window.scrollTo(0, 0)")
             if browser.eval("document.documentElement.scrollWidth") > width:
                 failures.append(f"page: wider than {width} px")
             shot = browser.page("Page.captureScreenshot", format="png")["data"]
-            with open(os.path.join(shots, f"song-{width}.png"), "wb") as f:
+            suffix = "-dark" if scheme == "dark" else ""
+            with open(os.path.join(shots, f"song-{width}{suffix}.png"), "wb") as f:
                 f.write(base64.b64decode(shot))
+        browser.page("Emulation.setEmulatedMedia", features=[])
         browser.page("Emulation.clearDeviceMetricsOverride")
     browser.open_file(os.path.join(inputs, "empty.qev"))
     peak = browser.eval("window.qevStudio.renderOffline(1)")
