@@ -4,7 +4,8 @@ driven over the DevTools protocol (tests/web/driver.py): the conversions
 against the programs (conversions.py), the roll and its sound (roll.py), and
 what a musician must be able to trust: the time axis, keys, opening, playing,
 long files and saving (trust.py), large files by the work done (large.py),
-and keys, names, themes and phones (access.py). The page must make no request beyond
+keys, names, themes and phones (access.py), and drums and channels as they
+are drawn and heard (sound.py). The page must make no request beyond
 file:, data: and blob:.
 
 usage: web_test.py PAGE QEV2MID QEVCHECK MID2QEV [SCREENSHOT-DIR]
@@ -20,6 +21,7 @@ import access  # noqa: E402
 import conversions  # noqa: E402
 import large  # noqa: E402
 import roll  # noqa: E402
+import sound  # noqa: E402
 import trust  # noqa: E402
 from driver import CHROMIUM, Browser  # noqa: E402
 
@@ -66,6 +68,7 @@ def main():
         failures += trust.check_all(browser, inputs, "file://" + page)
         failures += large.check_all(browser, inputs)
         failures += access.check_all(browser, inputs, os.path.join(inputs, "melody.qev"))
+        failures += sound.check_all(browser, inputs)
 
         for event in browser.events:
             if event.get("method") == "Network.requestWillBeSent":
@@ -80,6 +83,7 @@ def main():
     print(f"web: {len(cases)} inputs, {conversions.compared['findings']} findings and "
           f"{conversions.compared['downloads']} downloads compared, {trust.rows['count']} rows of trust, "
           f"{large.rows['count']} of large files, {access.rows['count']} of access, "
+          f"{sound.rows['count']} of sound, "
           f"{len(failures)} failures")
     return 1 if failures else 0
 

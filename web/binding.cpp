@@ -148,8 +148,14 @@ static void collect(const check_record &r, void *) {
 
 extern "C" {
 
-// Checks data as qevcheck checks a file called name, with channel j as the
-// drum channel. Returns the number of findings, or -1 when the data could not
+// Sets the drum channels by letters, as qevcheck's --drums does. Returns
+// them, bit n for channel n, or -1 when the letters name none.
+EMSCRIPTEN_KEEPALIVE int qev_set_drums(const char *letters) {
+  return parse_drums(letters, &drum_channels) ? drum_channels : -1;
+}
+
+// Checks data as qevcheck checks a file called name, with the drum channels
+// last set (channel j at first). Returns the number of findings, or -1 when the data could not
 // be put in a file. The results stay until the next call.
 EMSCRIPTEN_KEEPALIVE int qev_check(const std::uint8_t *data, std::size_t size, const char *name) {
   finding_fields.clear();

@@ -65,6 +65,13 @@ function qevFromMidi(bytes, name) {
   return { text: Module.HEAPU8.slice(out, out + size), dropped: Module.UTF8ToString(Module._qev_dropped()) };
 }
 
+// Sets the drum channels, as qevcheck's --drums=LETTERS does: "j", "jk" or
+// "none". Returns them, bit n for channel n, or -1, with nothing changed,
+// where the letters name no channels.
+function setDrumChannels(letters) {
+  return withString(letters, (l) => Module._qev_set_drums(l));
+}
+
 // The name beside path with extension ext, by the programs' own rule.
 function outputName(path, ext) {
   return withString(path, (p) => withString(ext, (e) => Module.UTF8ToString(Module._qev_output_name(p, e))));

@@ -291,6 +291,17 @@ async function start() {
   synth.onChange = showPlayState;
   $('play').addEventListener('click', togglePlay);
   $('fit').addEventListener('click', fitRoll);
+  // One drum setting for the checker, the roll and the sound.
+  $('drums').addEventListener('change', () => {
+    const mask = setDrumChannels($('drums').value.trim());
+    if (mask < 0) {
+      showError('Drums: name the channels by their letters, a to p, as in jk, or write none.');
+      return;
+    }
+    showError('');
+    roll.drums = mask;
+    checkNow();
+  });
   $('zoom-in').addEventListener('click', () => zoomRoll(0.5));
   $('zoom-out').addEventListener('click', () => zoomRoll(2));
   darkScheme.addEventListener('change', () => { legend(); drawRoll(); });

@@ -40,6 +40,23 @@ function noteName(key) {
   return NAMES[key % 12] + (Math.floor(key / 12) - 1);
 }
 
+// General MIDI's percussion, keys 35 to 81, as a drummer names them.
+const DRUM_NAMES = ['Kick 2', 'Kick', 'Side stick', 'Snare', 'Clap', 'Snare 2', 'Low floor tom',
+  'Closed hat', 'High floor tom', 'Pedal hat', 'Low tom', 'Open hat', 'Low-mid tom', 'High-mid tom',
+  'Crash', 'High tom', 'Ride', 'China', 'Ride bell', 'Tambourine', 'Splash', 'Cowbell', 'Crash 2',
+  'Vibraslap', 'Ride 2', 'High bongo', 'Low bongo', 'Mute high conga', 'Open high conga', 'Low conga',
+  'High timbale', 'Low timbale', 'High agogo', 'Low agogo', 'Cabasa', 'Maracas', 'Short whistle',
+  'Long whistle', 'Short guiro', 'Long guiro', 'Claves', 'High wood block', 'Low wood block',
+  'Mute cuica', 'Open cuica', 'Mute triangle', 'Open triangle'];
+
+function drumName(key) {
+  return DRUM_NAMES[key - 35] || `Drum ${key}`;
+}
+
+const isDrum = (chan) => ((roll.drums >> chan) & 1) !== 0;
+// A drum's hit is drawn this wide, however long its note lasts.
+const HIT_PX = 4;
+
 const roll = {
   canvas: null,
   notes: new Uint32Array(0),
@@ -52,6 +69,8 @@ const roll = {
   end: 0,             // the last time any note sounds
   longest: 0,         // the longest note that is not stuck, for finding what is in view
   playhead: 0,        // where Play starts, ms
+  drums: 1 << 9,      // the drum channels, bit n for channel n, as the checker takes them
+  drumKeys: new Uint8Array(128), // the keys the drum channels play, which get their lane's names
   stuck: [],          // the notes that never end, which may start long before the view
   markOrder: [],      // the marks' indices in order of time, for finding those in view
   work: { rects: 0, pixelNotes: 0, marks: 0, scanned: 0 }, // what the last drawing and hover did
@@ -87,11 +106,13 @@ function setRollData(notes, count, marks) {
   roll.count = count;
   roll.marks = marks;
   roll.stuck = [];
+  roll.drumKeys.fill(0);
   let end = 0, longest = 0, low = 127, high = 0;
   for (let i = 0, at = 0; i < count; i++, at += NOTE_FIELDS) {
     end = Math.max(end, notes[at + 1]);
     if (notes[at + 5] & STUCK) roll.stuck.push(i); else longest = Math.max(longest, notes[at + 1] - notes[at]);
     const key = (notes[at + 4] >> 8) & 0x7f;
+    if (isDrum(notes[at + 4] >> 16)) roll.drumKeys[key] = 1;
     low = Math.min(low, key);
     high = Math.max(high, key);
   }
@@ -273,6 +294,24 @@ function drawRoll() {
   for (let key = Math.ceil(roll.low / 12) * 12; key <= roll.high; key += 12) {
     g.fillText(noteName(key), KEYS_WIDTH * 0.62, yOf(key) + kh / 2);
   }
+  // The drums' lane: each key they play named as a drummer names it, beside
+  // the keyboard, where the rows are tall enough to read.
+  if (kh >= 8) {
+    g.font = '10px system-ui, sans-serif';
+    g.fillStyle = colors.text;
+    for (let key = roll.low; key <= roll.high; key++) {
+      if (roll.drumKeys[key]) g.fillText(drumName(key), KEYS_WIDTH + 3, yOf(key) + kh / 2);
+    }
+  }
+}
+
+// A note's width on the roll: a drum's a short hit; any other its length,
+// at least 2 px, less a pixel at its end once it is wide enough to spare
+// one, so that each note on starts a bar of its own.
+function noteWidth(chan, start, end) {
+  if (isDrum(chan)) return HIT_PX;
+  const width = Math.round(xOf(end)) - Math.round(xOf(start));
+  return width >= 4 ? width - 1 : Math.max(2, width);
 }
 
 // One note as a rectangle, at least 2 px wide, its velocity as opacity; one
@@ -283,8 +322,9 @@ function drawNote(g, i, t1, kh) {
   const chan = packed >> 16, key = (packed >> 8) & 0x7f;
   const start = notes[at], end = notes[at + 1], stuck = notes[at + 5] & STUCK;
   if (roll.hidden[chan] || key < roll.low || key > roll.high || end < roll.t0 || start > t1) return;
-  const x = xOf(start);
-  const width = Math.max(2, (end - start) / roll.msPerPx);
+  // On whole pixels, so that the pixel between two notes stays clear.
+  const x = Math.round(xOf(start));
+  const width = noteWidth(chan, start, end);
   const y = yOf(key);
   g.globalAlpha = velocityAlpha(packed & 0x7f);
   g.fillStyle = theme().palette[chan];
@@ -321,6 +361,7 @@ function drawNotePixels(g, first, last, ratio, kh) {
   data.fill(0);
   const left = Math.round(KEYS_WIDTH * ratio), rows = Math.max(1, Math.round(Math.max(kh - 1, 1) * ratio));
   const minWidth = Math.max(1, Math.round(2 * ratio));
+  const hit = Math.round(HIT_PX * ratio), gap = Math.round(ratio);
   // Device pixels from a time, and each key's first row, worked out once.
   const scale = ratio / roll.msPerPx, shift = (KEYS_WIDTH - roll.t0 / roll.msPerPx) * ratio;
   const keyRow = new Int32Array(128);
@@ -334,7 +375,8 @@ function drawNotePixels(g, first, last, ratio, kh) {
     if (hidden[chan] || key < low || key > high || (notes[at + 5] & STUCK) || notes[at + 1] < t0) continue;
     const x = Math.floor(notes[at] * scale + shift);
     const x0 = x > left ? x : left;
-    const x1 = Math.min(W, Math.max(x + minWidth, Math.floor(notes[at + 1] * scale + shift)));
+    const x1 = Math.min(W, isDrum(chan) ? x + hit
+      : Math.max(x + minWidth, Math.floor(notes[at + 1] * scale + shift) - gap));
     if (x1 <= x0) continue;
     const value = (PIXEL_RGB[chan] | PIXEL_ALPHA[packed & 0x7f] << 24) >>> 0;
     const y0 = keyRow[key];

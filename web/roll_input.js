@@ -15,11 +15,11 @@ function noteAt(x, y) {
     const at = i * NOTE_FIELDS, packed = roll.notes[at + 4];
     const start = roll.notes[at], end = roll.notes[at + 1];
     return ((packed >> 8) & 0x7f) === key && !roll.hidden[packed >> 16] && x >= xOf(start) &&
-      x <= xOf(start) + Math.max(2, (end - start) / roll.msPerPx);
+      x <= xOf(start) + noteWidth(packed >> 16, start, end);
   };
   roll.work.scanned = 0;
   let found = -1;
-  for (let i = firstNoteAt(t - 2 * roll.msPerPx), last = firstNoteAfter(t); i < last; i++) {
+  for (let i = firstNoteAt(t - HIT_PX * roll.msPerPx), last = firstNoteAfter(t); i < last; i++) {
     if (hit(i)) found = i;
   }
   for (const i of roll.stuck) {
@@ -44,7 +44,8 @@ function noteText(i) {
   const key = (n[4] >> 8) & 0x7f;
   const lines = n[3] ? `lines ${n[2]} and ${n[3]}` : `line ${n[2]}`;
   const end = n[5] & STUCK ? 'never ends' : `to ${(n[1] / 1000).toFixed(3)} s`;
-  return `${lines}: channel ${String.fromCharCode(97 + (n[4] >> 16))}, ${noteName(key)} (${key}), ` +
+  const name = isDrum(n[4] >> 16) ? drumName(key) : noteName(key);
+  return `${lines}: channel ${String.fromCharCode(97 + (n[4] >> 16))}, ${name} (${key}), ` +
     `velocity ${n[4] & 0x7f}, ${(n[0] / 1000).toFixed(3)} s ${end}`;
 }
 

@@ -1,12 +1,34 @@
 // Sound with nothing fetched: Web Audio oscillators with a short envelope,
-// one timbre per channel, and a burst of noise on the drum channel. Notes
-// are scheduled a little ahead of time, so that a file of any length plays
-// without scheduling all of it at once.
+// a timbre of its own for each of the sixteen channels, and drums that
+// sound like their General MIDI names on the drum channels the page's
+// setting names. Notes are scheduled a little ahead of time, so that a
+// file of any length plays without scheduling all of it at once, through
+// one gain set by how many voices can sound at once, so that it never clips.
 'use strict';
 
-const DRUM_CHANNEL = 9; // channel j, as qevcheck takes it
-const WAVES = ['triangle', 'square', 'sawtooth', 'sine'];
+// Each channel's timbre: the fundamental, with the 2nd, 3rd, 4th and 5th
+// harmonics added as the channel's four bits say, like an organ's stops;
+// sixteen channels, sixteen spectra, each differing from every other in a
+// harmonic at least.
+const STOPS = [2, 3, 4, 5];
 const AHEAD_MS = 1000;
+// A voice's level at velocity v; its wave peaks at 1.
+const voiceLevel = (v) => 0.25 * (v / 127) ** 2;
+const waves = new WeakMap(); // each context's sixteen waves
+
+function channelWave(ctx, chan) {
+  if (!waves.has(ctx)) {
+    waves.set(ctx, Array.from({ length: 16 }, (_, c) => {
+      const imag = new Float32Array(6);
+      imag[1] = 1;
+      STOPS.forEach((h, bit) => { if (c & (1 << bit)) imag[h] = 0.6; });
+      return ctx.createPeriodicWave(new Float32Array(6), imag);
+    }));
+  }
+  return waves.get(ctx)[chan];
+}
+// How long a drum's sound lasts, s, the longest included.
+const DRUM_TAIL = 1.2;
 
 const synth = {
   ctx: null,
@@ -22,7 +44,7 @@ const synth = {
 };
 
 function noiseBuffer(ctx) {
-  const buffer = ctx.createBuffer(1, Math.round(ctx.sampleRate * 0.3), ctx.sampleRate);
+  const buffer = ctx.createBuffer(1, Math.round(ctx.sampleRate * DRUM_TAIL), ctx.sampleRate);
   const data = buffer.getChannelData(0);
   let seed = 1;
   for (let i = 0; i < data.length; i++) {
@@ -32,28 +54,67 @@ function noiseBuffer(ctx) {
   return buffer;
 }
 
+// Noise through a filter, dying away over seconds.
+function noiseHit(ctx, out, noise, type, frequency, level, start, seconds) {
+  const source = ctx.createBufferSource();
+  source.buffer = noise;
+  const filter = ctx.createBiquadFilter();
+  filter.type = type;
+  filter.frequency.value = frequency;
+  const gain = ctx.createGain();
+  source.connect(filter).connect(gain).connect(out);
+  gain.gain.setValueAtTime(level, start);
+  gain.gain.exponentialRampToValueAtTime(0.0001, start + seconds);
+  source.start(start);
+  source.stop(start + seconds);
+}
+
+// A tone whose pitch falls from high to low hertz, as a drum's skin does.
+function fallingTone(ctx, out, high, low, level, start, seconds) {
+  const osc = ctx.createOscillator();
+  osc.frequency.setValueAtTime(high, start);
+  osc.frequency.exponentialRampToValueAtTime(low, start + seconds * 0.4);
+  const gain = ctx.createGain();
+  osc.connect(gain).connect(out);
+  gain.gain.setValueAtTime(level, start);
+  gain.gain.exponentialRampToValueAtTime(0.0001, start + seconds);
+  osc.start(start);
+  osc.stop(start + seconds);
+}
+
+// One drum, by its General MIDI key: kicks low, hats and cymbals high.
+function playDrum(ctx, out, noise, key, level, start) {
+  if (key === 35 || key === 36) {
+    fallingTone(ctx, out, 120, 42, level * 4, start, 0.35);
+  } else if ([37, 38, 39, 40].includes(key)) {
+    fallingTone(ctx, out, 240, 180, level * 1.5, start, 0.12);
+    noiseHit(ctx, out, noise, 'highpass', 1800, level * 3, start, 0.18);
+  } else if (key === 42 || key === 44) {
+    noiseHit(ctx, out, noise, 'highpass', 8000, level * 3, start, 0.06);
+  } else if (key === 46) {
+    noiseHit(ctx, out, noise, 'highpass', 8000, level * 3, start, 0.35);
+  } else if ([49, 51, 52, 53, 55, 57, 59].includes(key)) {
+    noiseHit(ctx, out, noise, 'highpass', 6000, level * 2.5, start, DRUM_TAIL);
+  } else if ([41, 43, 45, 47, 48, 50].includes(key)) {
+    const f = 70 + (key - 41) * 14;
+    fallingTone(ctx, out, f * 1.6, f, level * 3, start, 0.3);
+  } else {
+    noiseHit(ctx, out, noise, 'bandpass', 400 + 90 * (key - 54), level * 3, start, 0.15);
+  }
+}
+
 // Schedules one note on ctx, into out, at the context's times start and end.
 function playNote(ctx, out, noise, chan, key, velocity, start, end) {
-  const level = 0.25 * (velocity / 127) ** 2;
-  const gain = ctx.createGain();
-  gain.connect(out);
-  if (chan === DRUM_CHANNEL) {
-    const source = ctx.createBufferSource();
-    source.buffer = noise;
-    const filter = ctx.createBiquadFilter();
-    filter.type = 'bandpass';
-    filter.frequency.value = 200 + 60 * (key - 35);
-    source.connect(filter).connect(gain);
-    gain.gain.setValueAtTime(level * 2, start);
-    gain.gain.exponentialRampToValueAtTime(0.0001, start + 0.15);
-    source.start(start);
-    source.stop(start + 0.2);
+  const level = voiceLevel(velocity);
+  if (isDrum(chan)) {
+    playDrum(ctx, out, noise, key, level, start);
     return;
   }
+  const gain = ctx.createGain();
+  gain.connect(out);
   const osc = ctx.createOscillator();
-  osc.type = WAVES[chan % WAVES.length];
+  osc.setPeriodicWave(channelWave(ctx, chan));
   osc.frequency.value = 440 * 2 ** ((key - 69) / 12);
-  osc.detune.value = (chan >> 2) * 4;
   osc.connect(gain);
   const release = Math.max(end, start + 0.03);
   gain.gain.setValueAtTime(0, start);
@@ -63,6 +124,25 @@ function playNote(ctx, out, noise, chan, key, velocity, start, end) {
   gain.gain.linearRampToValueAtTime(0, release + 0.08);
   osc.start(start);
   osc.stop(release + 0.1);
+}
+
+// The gain that keeps the loudest moment of the notes from clipping: the
+// most that the voices sounding together can reach, summed over short
+// spans of time, which can only overstate it.
+function mixGain(notes, count, hidden, end) {
+  const span = Math.max(50, Math.ceil((end + DRUM_TAIL * 1000) / 1e6));
+  const sums = new Float64Array(Math.ceil((end + DRUM_TAIL * 1000) / span) + 2);
+  for (let at = 0; at < count * 6; at += 6) {
+    const chan = notes[at + 4] >> 16;
+    if (hidden[chan]) continue;
+    const stop = isDrum(chan) ? notes[at] + DRUM_TAIL * 1000 : Math.max(notes[at + 1], notes[at] + 30) + 180;
+    const peak = voiceLevel(notes[at + 4] & 0x7f) * (isDrum(chan) ? 4.5 : 1);
+    sums[Math.floor(notes[at] / span)] += peak;
+    sums[Math.floor(stop / span) + 1] -= peak;
+  }
+  let loudest = 0;
+  for (let i = 0, sum = 0; i < sums.length; i++) loudest = Math.max(loudest, sum += sums[i]);
+  return Math.min(1, 0.95 / Math.max(loudest, 1e-9));
 }
 
 // Schedules on ctx every note that starts in [from, to) ms of the file,
@@ -107,6 +187,7 @@ function startPlaying(from) {
   }
   synth.ctx.resume();
   synth.out = synth.ctx.createGain();
+  synth.out.gain.value = mixGain(roll.notes, roll.count, roll.hidden, roll.end);
   synth.out.connect(synth.ctx.destination);
   synth.playing = true;
   synth.from = from;
@@ -128,9 +209,17 @@ function stopPlaying() {
 // The notes from 0 to seconds rendered offline with the same code: the
 // peak level, for tests.
 async function renderOffline(seconds) {
-  const ctx = new OfflineAudioContext(1, Math.round(44100 * seconds), 44100);
-  scheduleNotes(ctx, ctx.destination, noiseBuffer(ctx), roll.notes, roll.count, roll.hidden, 0, 0,
-    seconds * 1000, 0);
-  const buffer = await ctx.startRendering();
-  return buffer.getChannelData(0).reduce((peak, v) => Math.max(peak, Math.abs(v)), 0);
+  return peakOf(await renderSamples(seconds));
 }
+
+// The samples of the notes from 0 to seconds, through the same mix.
+async function renderSamples(seconds) {
+  const ctx = new OfflineAudioContext(1, Math.round(44100 * seconds), 44100);
+  const out = ctx.createGain();
+  out.gain.value = mixGain(roll.notes, roll.count, roll.hidden, roll.end);
+  out.connect(ctx.destination);
+  scheduleNotes(ctx, out, noiseBuffer(ctx), roll.notes, roll.count, roll.hidden, 0, 0, seconds * 1000, 0);
+  return (await ctx.startRendering()).getChannelData(0);
+}
+
+const peakOf = (samples) => samples.reduce((peak, v) => Math.max(peak, Math.abs(v)), 0);

@@ -89,21 +89,6 @@ static constexpr const char *usage =
     "Usage: %s [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] "
     "QEV-FILE...\n";
 
-// --drums=LETTERS: the channels named, or none.
-static bool set_drums(const char *letters) {
-  drum_channels = 0;
-  if (std::strcmp(letters, "none") == 0) {
-    return true;
-  }
-  for (const char *p = letters; *p != '\0'; ++p) {
-    if (*p < 'a' || *p > 'p') {
-      return false;
-    }
-    drum_channels = static_cast<std::uint16_t>(drum_channels | 1u << (*p - 'a'));
-  }
-  return *letters != '\0';
-}
-
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
   const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qevcheck";
@@ -148,7 +133,7 @@ int main(int argc, char **argv) {
       ok = std::strcmp(color, "auto") == 0 || std::strcmp(color, "always") == 0 ||
            std::strcmp(color, "never") == 0;
     } else if (std::strncmp(a, "--drums=", 8) == 0) {
-      ok = set_drums(a + 8);
+      ok = parse_drums(a + 8, &drum_channels);
     } else {
       ok = false;
     }

@@ -116,6 +116,11 @@ struct check_record {
 // channel n; channel j (9), General MIDI's percussion channel, by default.
 extern std::uint16_t drum_channels;
 
+// The drum channels as letters name them, "jk", or "none": the one form
+// qevcheck's --drums and the web page take. False, with *mask untouched,
+// for anything else.
+bool parse_drums(const char *letters, std::uint16_t *mask);
+
 // What the caller does with each record, in the order of the file; a note
 // comes right after the finding it belongs to, except a run's, which comes
 // when the run ends. Notes still sounding come last, in line order.

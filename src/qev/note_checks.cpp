@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <array>
+#include <cstring>
 
 namespace {
 
@@ -18,6 +19,22 @@ struct note_state {
 } // namespace
 
 std::uint16_t drum_channels = 1 << 9;
+
+bool parse_drums(const char *letters, std::uint16_t *mask) {
+  if (std::strcmp(letters, "none") == 0) {
+    *mask = 0;
+    return true;
+  }
+  std::uint16_t channels = 0;
+  for (const char *p = letters; *p != '\0'; ++p) {
+    if (*p < 'a' || *p > 'p') {
+      return false;
+    }
+    channels = static_cast<std::uint16_t>(channels | 1u << (*p - 'a'));
+  }
+  *mask = channels;
+  return *letters != '\0';
+}
 
 static std::array<std::array<note_state, 128>, 16> notes;
 
