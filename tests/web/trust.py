@@ -199,13 +199,18 @@ def check_playback(browser, melody, song):
     faults = []
     browser.open_file(melody)
     browser.click_element("play")
+    if not settles(browser, "window.qevStudio.playing()"):
+        return ["Play does not play"]
+    before = browser.eval("[synth.playing, roll.t0, roll.msPerPx, xOf(4000), window.scrollY]")
     browser.click_roll(browser.eval("xOf(4000)"), 5)
+    settles(browser, "Math.abs(synth.from - 4000) < 100")
+    after = browser.eval("[synth.playing, synth.from, roll.playhead, window.scrollY]")
     if not browser.eval("window.qevStudio.playing()"):
         faults.append("a click on the axis while playing stopped the sound")
     if browser.eval("document.getElementById('play').textContent") != "Stop":
         faults.append("a click on the axis while playing shows Play while it plays")
     if abs(browser.eval("synth.from") - 4000) > 3 * browser.eval("roll.msPerPx"):
-        faults.append(f"the seek plays from {browser.eval('synth.from')}, not 4 s")
+        faults.append(f"the seek plays from {browser.eval('synth.from')}, not 4 s: {before} {after}")
     browser.click_element("play")
     browser.click_roll(browser.eval("xOf(roll.end) + 4"), 5)
     browser.click_element("play")
