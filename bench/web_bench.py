@@ -22,18 +22,7 @@ import websocket  # python3-websocket
 
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "tests", "web"))
 from driver import Browser  # noqa: E402
-
-
-def events(count):
-    lines = []
-    t = 0
-    for i in range(count // 2):
-        key = 48 + (i * 7) % 36
-        chan = "abcdefgh"[i % 8]
-        lines.append(f"{t // 1000} {t % 1000} {chan} P {key} {60 + i % 60}\n")
-        lines.append(f"{(t + 180) // 1000} {(t + 180) % 1000} {chan} D {key}\n")
-        t += 200
-    return "".join(lines)
+from large import events  # noqa: E402
 
 
 def main():
@@ -43,7 +32,7 @@ def main():
     scratch = tempfile.mkdtemp()
     path = os.path.join(scratch, "large.qev")
     with open(path, "w") as f:
-        f.write(events(count))
+        f.write(events(count).decode())
     os.mkdir(os.path.join(scratch, "downloads"))
     browser = Browser(websocket, os.path.join(scratch, "profile"), os.path.join(scratch, "downloads"))
     browser.navigate("file://" + page)
@@ -90,7 +79,7 @@ def main():
         print(f"web page, {name} over {count:,} events: {len(moves)} moves in {took:.2f} s; "
               f"{longest}, {len(tasks)} tasks over 50 ms")
 
-    text = events(edit_lines)
+    text = events(edit_lines).decode()
     checks = browser.eval("window.qevStudio.checks()")
     browser.eval("(() => { const e = document.getElementById('editor'); e.value = " + json.dumps(text) +
                  "; e.dispatchEvent(new Event('input')); })()")

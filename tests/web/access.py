@@ -5,6 +5,8 @@ themes, the dark theme itself, a long name on a phone, and a view that
 follows the playhead."""
 import os
 
+from driver import run_rows
+
 rows = {"count": 0}
 
 
@@ -161,14 +163,6 @@ def check_follow(browser, melody):
 
 
 def check_all(browser, inputs, melody):
-    failures = []
-    for name, check, args in (("roll keys", check_roll_keys, (melody,)), ("wheel", check_wheel, (melody,)),
-                              ("names and focus", check_names, ()), ("themes", check_themes, (melody,)),
-                              ("phone", check_phone, (inputs,)), ("follow", check_follow, (melody,))):
-        rows["count"] += 1
-        try:
-            faults = check(browser, *args)
-        except RuntimeError as e:
-            faults = [f"the page failed: {str(e)[:300]}"]
-        failures += [f"{name}: {fault}" for fault in faults]
-    return failures
+    return run_rows(rows, (("roll keys", check_roll_keys, browser, melody), ("wheel", check_wheel, browser, melody),
+                           ("names and focus", check_names, browser), ("themes", check_themes, browser, melody),
+                           ("phone", check_phone, browser, inputs), ("follow", check_follow, browser, melody)))

@@ -170,3 +170,17 @@ class Browser:
 
 def run(*args):
     return subprocess.run(args, capture_output=True)
+
+
+def run_rows(counter, table):
+    """Runs rows of (name, check, args...); a page without what a row checks
+    fails that row, not the rest. Returns the failures, each with its row."""
+    failures = []
+    for name, check, *args in table:
+        counter["count"] += 1
+        try:
+            faults = check(*args)
+        except RuntimeError as e:
+            faults = [f"the page failed: {str(e)[:300]}"]
+        failures += [f"{name}: {fault}" for fault in faults]
+    return failures

@@ -4,6 +4,7 @@ drawn one by one, a hover looks at the few notes near the pointer, and of
 many findings only those in view are in the page."""
 import os
 
+from driver import run_rows
 from roll import near
 
 rows = {"count": 0}
@@ -89,13 +90,6 @@ def check_many_findings(browser, inputs):
 
 
 def check_all(browser, inputs):
-    failures = []
-    for name, check in (("pixel notes", check_pixel_notes), ("many notes", check_many_notes),
-                        ("many findings", check_many_findings)):
-        rows["count"] += 1
-        try:
-            faults = check(browser, inputs)
-        except RuntimeError as e:
-            faults = [f"the page failed: {str(e)[:300]}"]
-        failures += [f"{name}: {fault}" for fault in faults]
-    return failures
+    return run_rows(rows, (("pixel notes", check_pixel_notes, browser, inputs),
+                           ("many notes", check_many_notes, browser, inputs),
+                           ("many findings", check_many_findings, browser, inputs)))

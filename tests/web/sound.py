@@ -6,6 +6,8 @@ import cmath
 import math
 import os
 
+from driver import run_rows
+
 rows = {"count": 0}
 
 RATE = 44100
@@ -127,14 +129,6 @@ def check_drum_sounds(browser):
 
 
 def check_all(browser, inputs):
-    failures = []
-    for name, check, args in (("drum setting", check_drum_setting, (inputs,)), ("bars", check_bars, (inputs,)),
-                              ("no clipping", check_no_clipping, ()), ("channels", check_channels, ()),
-                              ("drum sounds", check_drum_sounds, ())):
-        rows["count"] += 1
-        try:
-            faults = check(browser, *args)
-        except RuntimeError as e:
-            faults = [f"the page failed: {str(e)[:300]}"]
-        failures += [f"{name}: {fault}" for fault in faults]
-    return failures
+    return run_rows(rows, (("drum setting", check_drum_setting, browser, inputs),
+                           ("bars", check_bars, browser, inputs), ("no clipping", check_no_clipping, browser),
+                           ("channels", check_channels, browser), ("drum sounds", check_drum_sounds, browser)))

@@ -6,6 +6,8 @@ the editor's lines; a .mid from a MIDI file named apart from it; and Save."""
 import os
 import re
 
+from driver import run_rows
+
 rows = {"count": 0}
 
 # An 8 s melody, a note every half second.
@@ -84,16 +86,6 @@ def settles(browser, expression, seconds=5):
         return True
     except RuntimeError:
         return False
-
-
-def row(failures, name, check, *args):
-    """Runs one row; a page without what it checks fails it, not the rest."""
-    rows["count"] += 1
-    try:
-        faults = check(*args)
-    except RuntimeError as e:
-        faults = [f"the page failed: {str(e)[:300]}"]
-    failures += [f"{name}: {fault}" for fault in faults]
 
 
 def check_axis(browser, melody):
@@ -272,17 +264,12 @@ def write(inputs, name, data):
     return path
 
 
-def check_all(browser, inputs, url):
-    failures = []
+def check_all(browser, inputs):
     melody = write(inputs, "melody.qev", MELODY)
     song = os.path.join(inputs, "song.qev")
-    row(failures, "axis", check_axis, browser, melody)
-    row(failures, "space", check_space, browser, melody)
-    row(failures, "failed open", check_failed_open, browser, inputs)
-    row(failures, "fresh open", check_fresh_open, browser, melody, song)
-    row(failures, "unsaved edits", check_unsaved_edits, browser, melody, song)
-    row(failures, "playback", check_playback, browser, melody, song)
-    row(failures, "long file", check_long_file, browser, inputs)
-    row(failures, "MIDI names", check_midi_names, browser, inputs)
-    row(failures, "save", check_save, browser, inputs)
-    return failures
+    return run_rows(rows, (
+        ("axis", check_axis, browser, melody), ("space", check_space, browser, melody),
+        ("failed open", check_failed_open, browser, inputs), ("fresh open", check_fresh_open, browser, melody, song),
+        ("unsaved edits", check_unsaved_edits, browser, melody, song),
+        ("playback", check_playback, browser, melody, song), ("long file", check_long_file, browser, inputs),
+        ("MIDI names", check_midi_names, browser, inputs), ("save", check_save, browser, inputs)))
