@@ -25,6 +25,9 @@ bool parse_drums(const char *letters, std::uint16_t *mask) {
     *mask = 0;
     return true;
   }
+  if (*letters == '\0') {
+    return false;
+  }
   std::uint16_t channels = 0;
   for (const char *p = letters; *p != '\0'; ++p) {
     if (*p < 'a' || *p > 'p') {
@@ -33,7 +36,7 @@ bool parse_drums(const char *letters, std::uint16_t *mask) {
     channels = static_cast<std::uint16_t>(channels | 1u << (*p - 'a'));
   }
   *mask = channels;
-  return *letters != '\0';
+  return true;
 }
 
 static std::array<std::array<note_state, 128>, 16> notes;
