@@ -1,5 +1,8 @@
 // The reader against its plain reference: the platform's sscanf for the
 // field scan, and a byte-by-byte text-mode reader for the lines.
+#include "layers.h"
+#include "midi/midi_writer.h"
+#include "programs/convert_events.h"
 #include "qev/check_pass.h"
 #include "qev/event_reader.h"
 #include "reference.h"
@@ -11,10 +14,6 @@
 #include <random>
 #include <string>
 #include <vector>
-
-#ifdef _WIN32
-#include <process.h>
-#endif
 
 namespace {
 
@@ -110,24 +109,6 @@ std::string free_line(Rng &rng) {
   return line;
 }
 
-// A stream that reads bytes. Windows has no fmemopen, and its tmpfile runs
-// out of names after a few hundred files: this one goes when it is closed.
-std::FILE *stream_of(const std::string &bytes) {
-#ifdef _WIN32
-  static int count = 0;
-  std::string name =
-      "differential-" + std::to_string(_getpid()) + "-" + std::to_string(count++) + ".tmp";
-  std::FILE *f = std::fopen(name.c_str(), "w+bD");
-  if (f != nullptr) {
-    std::fwrite(bytes.data(), 1, bytes.size(), f);
-    std::rewind(f);
-  }
-  return f;
-#else
-  return fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
-#endif
-}
-
 // The text input's lines, their numbers, and why and where the input ends.
 void expect_same_lines(const std::string &bytes, const std::string &what) {
   std::FILE *ours = stream_of(bytes);
@@ -165,7 +146,7 @@ void collect_accepted(const check_record &r, void *events) {
   }
 }
 
-// qevcheck's pass must accept exactly the events that parse_cmd returns, in
+// qevcheck's pass must accept exactly the events that the reader returns, in
 // order, and stop where it stops.
 void expect_same_check(const std::string &bytes, const std::vector<Event> &events, int end,
                        const std::string &what) {
@@ -184,27 +165,44 @@ void expect_same_check(const std::string &bytes, const std::vector<Event> &event
   EXPECT_EQ(rc == -2, end == -2) << what;
 }
 
-// Where the reader is fed one stream, compare it with the reference.
-void expect_same_reading(const std::string &bytes, const std::string &what) {
-  expect_same_lines(bytes, what);
-  std::FILE *ours = stream_of(bytes);
-  std::FILE *theirs = stream_of(bytes);
-  ASSERT_TRUE(ours != nullptr && theirs != nullptr);
-  reader_restart();
-  std::vector<Event> events;
-  std::uint32_t delta = 0;
-  std::uint8_t status = 0, note = 0, velocity = 0;
-  int end = 0;
-  while ((end = parse_cmd(ours, &delta, &status, &note, &velocity)) == 0) {
-    events.push_back({delta, status, note, velocity});
+// The whole file the writer makes of these events, as its own tests hold it.
+std::string file_of(const std::vector<Event> &events) {
+  std::FILE *f = std::tmpfile();
+  writer_restart();
+  write_header(f);
+  for (const Event &e : events) {
+    write_cmd(f, e[0], static_cast<std::uint8_t>(e[1]), static_cast<std::uint8_t>(e[2]),
+              static_cast<std::uint8_t>(e[3]));
   }
+  write_eot(f);
+  fix_header(f);
+  return contents_of(f);
+}
+
+// Where the reader is fed one stream, compare it with the reference: the
+// events as qev2mid reads them and the checking pass's; for a whole file,
+// also the file the run loop writes, which must be the writer's own for
+// those events.
+void expect_same_reading(const std::string &bytes, const std::string &what,
+                         bool whole_file = true) {
+  expect_same_lines(bytes, what);
+  std::FILE *theirs = stream_of(bytes);
+  ASSERT_TRUE(theirs != nullptr);
+  Reading ours = read_events(bytes);
   int want_end = 0;
   std::vector<Event> want = reference_read(theirs, &want_end);
-  EXPECT_EQ(events, want) << what;
-  EXPECT_EQ(end, want_end) << what;
-  expect_same_check(bytes, events, end, what);
-  std::fclose(ours);
   std::fclose(theirs);
+  EXPECT_EQ(ours.events, want) << what;
+  EXPECT_EQ(ours.end, want_end) << what;
+  expect_same_check(bytes, ours.events, ours.end, what);
+  if (!whole_file) {
+    return;
+  }
+  Conversion c = convert_text(bytes);
+  EXPECT_EQ(c.result, want_end == -1 ? convert_result::ok : convert_result::read_failed) << what;
+  if (c.result == convert_result::ok) {
+    EXPECT_EQ(c.bytes, file_of(want)) << what;
+  }
 }
 
 #ifndef QEV2MID_DIFFERENTIAL_LINES
@@ -232,11 +230,11 @@ TEST(Differential, FieldScanMatchesSscanf) {
       ++mismatches;
       ADD_FAILURE() << "scan_line differs on [" << body << "]";
     }
-    // Through parse_cmd as well, which takes plain lines another way once
+    // Through the reader as well, which takes plain lines another way once
     // a first line has filled its buffer.
     if (i % 4 == 0) {
       std::string ending = pick(rng, 4) == 0 ? "\r\n" : "\n";
-      expect_same_reading("#\n" + body + ending, body);
+      expect_same_reading("#\n" + body + ending, body, false);
       if (HasFailure()) {
         ++mismatches;
       }

@@ -1,6 +1,7 @@
 #include "qev/characters.h"
 #include "qev/event_reader.h"
 
+#include "layers.h"
 #include "test_names.h"
 
 #include <gtest/gtest.h>
@@ -14,30 +15,6 @@
 namespace {
 
 using namespace std::string_literals;
-
-using Event = std::array<unsigned, 4>; // delta, status, note, velocity
-
-struct Outcome {
-  std::vector<Event> events;
-  int end; // what the call after the last event returned
-};
-
-// Runs the reader over text from a fresh start, as the program does once.
-Outcome read_all(const std::string &text) {
-  std::FILE *f = std::tmpfile();
-  EXPECT_NE(f, nullptr);
-  std::fwrite(text.data(), 1, text.size(), f);
-  std::rewind(f);
-  reader_restart();
-  Outcome o{{}, 0};
-  std::uint32_t delta = 0;
-  std::uint8_t status = 0, note = 0, velocity = 0;
-  while ((o.end = parse_cmd(f, &delta, &status, &note, &velocity)) == 0) {
-    o.events.push_back({delta, status, note, velocity});
-  }
-  std::fclose(f);
-  return o;
-}
 
 struct Case {
   const char *name;
@@ -72,6 +49,20 @@ const Case cases[] = {
      "1 500 a P 60 100\n0 1500 a P 61 100\n",
      {{1500, 0x90, 60, 100}, {0, 0x90, 61, 100}},
      -1},
+    {"an earlier line that is not plain after a batch of plain ones",
+     "0 1 a P 60 1\n0 2 a P 61 1\n0 3 a P 62 1\n0 4 a P 63 1\n0 5 a P 64 1\n"
+     "0 6 a P 65 1\n0 7 a P 66 1\n0 8 a P 67 1\n0 9 a P 68 1\n0 10 a P 69 1\n0  5 a D 60\n",
+     {{1, 0x90, 60, 1},
+      {1, 0x90, 61, 1},
+      {1, 0x90, 62, 1},
+      {1, 0x90, 63, 1},
+      {1, 0x90, 64, 1},
+      {1, 0x90, 65, 1},
+      {1, 0x90, 66, 1},
+      {1, 0x90, 67, 1},
+      {1, 0x90, 68, 1},
+      {1, 0x90, 69, 1}},
+     -1},
     {"earlier lines are dropped",
      "5 0 a P 60 1\n4 999 a P 61 1\n5 0 a D 60\n",
      {{5000, 0x90, 60, 1}, {0, 0x80, 60, 0}},
@@ -82,6 +73,7 @@ const Case cases[] = {
     {"blank last line without line feed", "0 0 a P 60 100\n  ", {{0, 0x90, 60, 100}}, -2},
     {"NUL in a line", "0 0 a P 60 100\n0 0 a\0 P 60 100\n"s, {{0, 0x90, 60, 100}}, -2},
     {"NUL at line start", "\0\n"s, {}, -2},
+    {"NUL before a 0x1A in the same block", "0 0 a P 60 100\n0\0\n\x1A"s, {{0, 0x90, 60, 100}}, -2},
     {"998 characters", x998 + "\n", {}, -1},
     {"999 characters", x999 + "\n", {}, -2},
 
@@ -125,6 +117,7 @@ const Case cases[] = {
      "4294967 296 a P 1 1\n4294967296 0 a P 1 1\n0 4294967296 a P 1 1\n",
      {},
      -1},
+    {"one digit past 32 bits", "0 42949672950 a P 1 1\n", {}, -1},
     {"number above 64 bits",
      "0 18446744073709551616 a P 1 1\n0 0 a P 1 99999999999999999999999\n",
      {},
@@ -145,7 +138,7 @@ class ReaderTest : public testing::TestWithParam<Case> {};
 
 TEST_P(ReaderTest, ReadsEvents) {
   const Case &c = GetParam();
-  Outcome o = read_all(c.input);
+  Reading o = read_events(c.input);
   EXPECT_EQ(o.events, c.events);
   EXPECT_EQ(o.end, c.end);
 }
@@ -154,9 +147,23 @@ INSTANTIATE_TEST_SUITE_P(Lines, ReaderTest, testing::ValuesIn(cases), row_name<C
 
 TEST(Reader, TimeCarriesOverBetweenCalls) {
   // The time of the last accepted event is what later deltas count from.
-  Outcome o = read_all("1 0 a P 60 100\n0 999 a P 60 100\n2 0 a D 60\n");
+  Reading o = read_events("1 0 a P 60 100\n0 999 a P 60 100\n2 0 a D 60\n");
   EXPECT_EQ(o.events, (std::vector<Event>{{1000, 0x90, 60, 100}, {1000, 0x80, 60, 0}}));
   EXPECT_EQ(curtime, 2000u);
+}
+
+TEST(Reader, ReportsAFailedRead) {
+  // Reading a directory fails where opening it does not.
+  std::FILE *dir = std::fopen(".", "rb");
+  if (dir == nullptr) {
+    GTEST_SKIP() << "this system opens no directory as a stream";
+  }
+  reader_restart();
+  const timed_event *events = nullptr;
+  std::size_t count = 0;
+  EXPECT_EQ(next_events(dir, &events, &count), -2);
+  EXPECT_EQ(input_error, input_fault::read_failed);
+  std::fclose(dir);
 }
 
 } // namespace

@@ -1,10 +1,13 @@
 #include "midi/midi_writer.h"
+#include "programs/output_path.h"
 
+#include "layers.h"
 #include "test_names.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <cstdlib>
 #include <string>
 #include <vector>
 
@@ -174,6 +177,61 @@ TEST(Writer, RefusesTrackLongerThanItsLengthField) {
   std::FILE *f = fresh();
   nbytes = 0xFFFFFFFF - 3;
   EXPECT_EQ(write_eot(f), -1);
+  std::fclose(f);
+}
+
+// The run loop as qev2mid runs it: plain lines come many at a time, and
+// take the writer only for a delta of more than one byte.
+TEST(Conversion, WritesEveryEventOnce) {
+  const struct {
+    const char *text;
+    convert_result result;
+    Bytes track; // with its length, without the end of track
+  } rows[] = {
+      {"0 0 a P 60 100\n0 127 a D 60\n0 255 a P 61 1\n0 256 a D 61\n",
+       convert_result::ok,
+       {0x00, 0x00, 0x00, 0x15, 0x00, 0x90, 0x3C, 0x64, 0x7F, 0x80, 0x3C,
+        0x00, 0x81, 0x00, 0x90, 0x3D, 0x01, 0x01, 0x80, 0x3D, 0x00}},
+      {"0 0 a P 60 100\n0 1", convert_result::read_failed, {}},
+  };
+  for (const auto &row : rows) {
+    Conversion c = convert_text(row.text);
+    EXPECT_EQ(c.result, row.result) << row.text;
+    if (row.result == convert_result::ok) {
+      Bytes got(c.bytes.begin(), c.bytes.end());
+      for (unsigned &b : got) {
+        b &= 0xFF;
+      }
+      EXPECT_EQ(got, concat({header_start, row.track, eot})) << row.text;
+    }
+  }
+}
+
+// The output's name: the extension after the last "." is replaced, unless a
+// directory or drive separator follows that ".".
+TEST(OutputPath, ReplacesTheExtension) {
+  const char *rows[][2] = {
+      {"song.qev", "song.mid"},
+      {"song", "song.mid"},
+      {"a.b.c", "a.b.mid"},
+      {"dir.x/song", "dir.x/song.mid"},
+      {"dir.x\\song", "dir.x\\song.mid"},
+      {"c.x:song", "c.x:song.mid"},
+  };
+  for (const auto &row : rows) {
+    char *out = newext(row[0], ".mid");
+    EXPECT_STREQ(out, row[1]);
+    std::free(out);
+  }
+}
+
+TEST(Writer, PatchesEveryByteOfTheTrackLength) {
+  std::FILE *f = fresh();
+  ASSERT_EQ(write_header(f), 0);
+  nbytes = 0x01020304;
+  ASSERT_EQ(fix_header(f), 0);
+  Bytes got = contents(f);
+  EXPECT_EQ(Bytes(got.begin() + 37, got.end()), (Bytes{0x01, 0x02, 0x03, 0x04}));
   std::fclose(f);
 }
 

@@ -1,0 +1,95 @@
+// The checking pass as records: each row a file and every finding the pass
+// gives for it, in order, with what it returns. A new finding is one row.
+#include "qev/check_pass.h"
+
+#include "layers.h"
+#include "test_names.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace std::string_literals;
+using Findings = std::vector<std::string>;
+
+struct Case {
+  const char *name;
+  std::string input;
+  Findings findings;
+  int end = 0;
+};
+
+const Case cases[] = {
+    // Lines that are skipped, and why.
+    {"the line breaks off after its seconds", "5\n", {"1:2 warning missing-field"}},
+    {"a run of two out-of-order lines",
+     "1 0 a P 60 1\n2 0 a D 60\n0 5 b P 1 1\n0 6 b D 1\n",
+     {"3:1 warning out-of-order ->2", "4:1 warning out-of-order ->2",
+      "3:1 note out-of-order ->4 +1"}},
+
+    // Notes that will not sound as written.
+    {"a stray note off after a pair names no skipped note on",
+     "0 0 a P 60\n0 1 a P 60 100\n0 2 a D 60\n0 3 a D 60\n",
+     {"1:11 warning missing-field", "4:9 warning stray-note-off"}},
+    {"a stray note off on a plain line points at its note",
+     "0 0 a D 60\n",
+     {"1:9 warning stray-note-off"}},
+    {"a drum hit again is not already sounding, nor a stray note off's cause",
+     "0 0 j P 36 100\n0 1 j P 36 100\n0 2 a D 36\n",
+     {"3:9 warning stray-note-off"}},
+    {"notes still sounding come in line order",
+     "0 0 b P 62 1\n0 1 a P 61 1\n",
+     {"1:9 warning still-sounding", "2:9 warning still-sounding"}},
+
+    // Where the converter stops.
+    {"999 characters and no line feed", std::string(999, 'x'), {"1:999 error line-too-long"}, -2},
+    {"a last line without a line feed", "0 0 a D 60", {"1:11 error no-final-line-feed"}, -2},
+    {"a NUL before a 0x1A in the same block",
+     "0 0 a D 60\n0\0\n\x1A"s,
+     {"1:9 warning stray-note-off", "2:2 error nul-byte"},
+     -2},
+    {"two NULs are no UTF-16", "\0\0\n"s, {"1:1 error nul-byte"}, -2},
+
+    // Remarks.
+    {"text after the end mark",
+     "0 0 a D 60\n\x1Atext",
+     {"1:9 warning stray-note-off", "2:1 note end-mark +4"}},
+    {"padding after the end mark", "\x1A\r\n\x1A", {}},
+};
+
+void PrintTo(const Case &c, std::ostream *os) {
+  *os << c.name;
+}
+
+class CheckTest : public testing::TestWithParam<Case> {};
+
+TEST_P(CheckTest, GivesFindings) {
+  Checked c = check_text(GetParam().input);
+  EXPECT_EQ(c.findings, GetParam().findings);
+  EXPECT_EQ(c.end, GetParam().end);
+}
+
+INSTANTIATE_TEST_SUITE_P(Files, CheckTest, testing::ValuesIn(cases), row_name<Case>);
+
+// The drum channels as qevcheck's --drums and the web page take them.
+TEST(Drums, ParsesLettersOrNone) {
+  const struct {
+    const char *letters;
+    bool ok;
+    std::uint16_t mask;
+  } rows[] = {
+      {"j", true, 1 << 9}, {"ap", true, 0x8001}, {"none", true, 0},
+      {"q", false, 7},     {"", false, 7},       {"jZ", false, 7},
+  };
+  for (const auto &row : rows) {
+    std::uint16_t mask = 7;
+    EXPECT_EQ(parse_drums(row.letters, &mask), row.ok) << row.letters;
+    EXPECT_EQ(mask, row.mask) << row.letters;
+  }
+}
+
+} // namespace

@@ -1,0 +1,121 @@
+// The layers as the rows drive them (layers.h).
+#include "layers.h"
+
+#include "midi/midi_writer.h"
+#include "qev/check_pass.h"
+#include "qev/event_reader.h"
+
+#include <gtest/gtest.h>
+
+#ifdef _WIN32
+#include <process.h>
+#endif
+
+// An empty file to write and read back, gone when it is closed. Windows's
+// tmpfile runs out of names after a few hundred files.
+static std::FILE *scratch_file() {
+#ifdef _WIN32
+  static int count = 0;
+  std::string name = "layers-" + std::to_string(_getpid()) + "-" + std::to_string(count++) + ".tmp";
+  return std::fopen(name.c_str(), "w+bD");
+#else
+  return std::tmpfile();
+#endif
+}
+
+std::FILE *stream_of(const std::string &bytes) {
+#ifdef _WIN32
+  // Windows has no fmemopen.
+  std::FILE *f = scratch_file();
+  if (f != nullptr) {
+    std::fwrite(bytes.data(), 1, bytes.size(), f);
+    std::rewind(f);
+  }
+  return f;
+#else
+  // fmemopen cannot open an empty buffer everywhere.
+  return bytes.empty() ? std::tmpfile()
+                       : fmemopen(const_cast<char *>(bytes.data()), bytes.size(), "r");
+#endif
+}
+
+Reading read_events(const std::string &text) {
+  Reading batches{{}, 0};
+  std::FILE *in = stream_of(text);
+  EXPECT_NE(in, nullptr);
+  reader_restart();
+  const timed_event *events = nullptr;
+  std::size_t count = 0;
+  std::uint32_t last = 0;
+  while ((batches.end = next_events(in, &events, &count)) == 0) {
+    for (std::size_t i = 0; i < count; ++i) {
+      batches.events.push_back(
+          {events[i].time - last, events[i].status, events[i].note, events[i].velocity});
+      last = events[i].time;
+    }
+    EXPECT_EQ(curtime, last) << "curtime after a batch";
+  }
+  std::fclose(in);
+
+  Reading single{{}, 0};
+  in = stream_of(text);
+  reader_restart();
+  std::uint32_t delta = 0;
+  std::uint8_t status = 0, note = 0, velocity = 0;
+  while ((single.end = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
+    single.events.push_back({delta, status, note, velocity});
+  }
+  std::fclose(in);
+  EXPECT_EQ(single.events, batches.events) << "parse_cmd and next_events differ";
+  EXPECT_EQ(single.end, batches.end) << "parse_cmd and next_events end differently";
+  return batches;
+}
+
+std::string contents_of(std::FILE *f) {
+  std::string bytes;
+  std::fflush(f);
+  std::rewind(f);
+  for (int c; (c = std::getc(f)) != EOF;) {
+    bytes += static_cast<char>(c);
+  }
+  std::fclose(f);
+  return bytes;
+}
+
+Conversion convert_text(const std::string &text) {
+  std::FILE *in = stream_of(text);
+  std::FILE *out = scratch_file();
+  EXPECT_TRUE(in != nullptr && out != nullptr);
+  reader_restart();
+  writer_restart();
+  Conversion c{convert_events(in, out), {}};
+  std::fclose(in);
+  c.bytes = contents_of(out);
+  return c;
+}
+
+static void collect(const check_record &r, void *context) {
+  if (r.kind == check_kind::accepted) {
+    return;
+  }
+  static constexpr const char *levels[] = {"error", "warning", "note"};
+  std::string s = std::to_string(r.line) + ":" + std::to_string(r.column) + " " +
+                  levels[static_cast<std::size_t>(r.level)] + " " +
+                  code_names[static_cast<std::size_t>(r.code)];
+  if (r.related != 0) {
+    s += " ->" + std::to_string(r.related);
+  }
+  if (r.count != 0) {
+    s += " +" + std::to_string(r.count);
+  }
+  static_cast<std::vector<std::string> *>(context)->push_back(s);
+}
+
+Checked check_text(const std::string &text) {
+  Checked c{{}, 0};
+  std::FILE *in = stream_of(text);
+  EXPECT_NE(in, nullptr);
+  c.end = check_stream(in, collect, &c.findings);
+  std::fclose(in);
+  return c;
+}
