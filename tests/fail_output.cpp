@@ -2,11 +2,16 @@
 // by QEV2MID_FAIL:
 // - "fclose" fails closing a ".mid" file after the close itself, as a
 //   network file system does when it reports a lost write only then;
+//   "fclose-stdout" does the same to standard output;
 // - "fdopen" fails making the output's stream, as when memory runs out;
 // - "fflush" fails the flush of a ".mid" stream that finishes the file,
 //   leaving nothing else amiss;
 // - "rewind" leaves a ".mid" stream where it is, as a device that cannot
 //   seek would;
+// - "short-write" writes all but the last byte of a direct write to a
+//   ".mid" file, as a full disk may;
+// - "fsync" and "rename" fail, as a disk that fails and a file system that
+//   cannot rename over a file do;
 // - "slow-flock" makes every flock take a second, a window in which a
 //   signal can arrive between creating the output and locking it.
 #include <cerrno>
@@ -39,8 +44,9 @@ static bool is_mid(int fd) {
 extern "C" int fclose(FILE *stream) {
   static auto next = real<int (*)(FILE *)>("fclose");
   bool mid = is_mid(fileno(stream));
+  bool out = fileno(stream) == 1;
   int rc = next(stream);
-  if (failing("fclose") && mid) {
+  if ((failing("fclose") && mid) || (failing("fclose-stdout") && out)) {
     errno = EIO;
     return EOF;
   }
@@ -71,6 +77,32 @@ extern "C" void rewind(FILE *stream) {
     return;
   }
   next(stream);
+}
+
+extern "C" ssize_t write(int fd, const void *data, size_t n) {
+  static auto next = real<ssize_t (*)(int, const void *, size_t)>("write");
+  if (failing("short-write") && n > 1 && is_mid(fd)) {
+    --n;
+  }
+  return next(fd, data, n);
+}
+
+extern "C" int fsync(int fd) {
+  static auto next = real<int (*)(int)>("fsync");
+  if (failing("fsync")) {
+    errno = EIO;
+    return -1;
+  }
+  return next(fd);
+}
+
+extern "C" int rename(const char *from, const char *to) noexcept {
+  static auto next = real<int (*)(const char *, const char *)>("rename");
+  if (failing("rename")) {
+    errno = EXDEV;
+    return -1;
+  }
+  return next(from, to);
 }
 
 extern "C" int flock(int fd, int operation) {
