@@ -8,6 +8,7 @@
 
 #include <array>
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -184,5 +185,24 @@ TEST(Characters, ColumnsCountCharacters) {
   };
   for (const Row &r : rows) {
     EXPECT_EQ(char_column(r.line, r.byte_column), r.column) << r.line;
+  }
+}
+
+// A name as a message shows it: no character that could drive a terminal,
+// and no more than room for, cut where a character ends.
+TEST(Characters, NamesShowNoControls) {
+  const struct {
+    const char *name;
+    std::size_t most;
+    const char *shown;
+  } rows[] = {
+      {"a\x1B[1mz", SIZE_MAX, "a?[1mz"},   // ESC
+      {"a\x7Fz", SIZE_MAX, "a?z"},         // DEL
+      {"\xC2\x9Bz", SIZE_MAX, "?z"},       // C1 CSI, as UTF-8
+      {"\x9Bz", SIZE_MAX, "?z"},           // C1 CSI, as a lone byte
+      {"\xC3\xA9\xC3\xA9", 3, "\xC3\xA9"}, // cut where a character ends
+  };
+  for (const auto &r : rows) {
+    EXPECT_EQ(printable_name(r.name, r.most), r.shown) << r.name;
   }
 }
