@@ -157,8 +157,16 @@ TEST(Writer, RefusesTrackLongerThanItsLengthField) {
     std::uint32_t room, delta;
     int result;
   } rows[] = {
-      {4, 0, 0},           {3, 0, -1},           {5, 128, 0},          {4, 128, -1},
-      {11, 0x10000000, 0}, {10, 0x10000000, -1}, {116, 0xFFFFFFFF, 0}, {115, 0xFFFFFFFF, -1},
+      {4, 0, 0},
+      {3, 0, -1},
+      {5, 128, 0},
+      {4, 128, -1},
+      {11, 0x10000000, 0},
+      {10, 0x10000000, -1},
+      {14, 0x1FFFFFFE, 0},
+      {13, 0x1FFFFFFE, -1},
+      {116, 0xFFFFFFFF, 0},
+      {115, 0xFFFFFFFF, -1},
   };
   for (const auto &row : rows) {
     std::FILE *f = fresh();
