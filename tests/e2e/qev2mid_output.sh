@@ -102,7 +102,7 @@ exec 5>song.mid && flock 5
 "${runner[@]}" "$bin" song.txt >"$root/out" 2>"$root/err" 5>&- &
 pid=$!
 for i in $(seq 9); do
-  wait_until waits_for_lock "$pid" "$(stat -c %i song.mid)"
+  wait_until waits_for_lock "$pid" "$(stat -c %i song.mid)" || break
   exec 6>new.mid && flock 6 && mv new.mid song.mid
   exec 5>&- 5>&6 6>&-
 done
