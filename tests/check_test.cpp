@@ -8,6 +8,8 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <fstream>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -74,6 +76,23 @@ TEST_P(CheckTest, GivesFindings) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, CheckTest, testing::ValuesIn(cases), row_name<Case>);
+
+// Every code has its entry under DIAGNOSTICS in qevcheck.1, and every entry
+// there names a code.
+TEST(Codes, EachHasAManPageEntry) {
+  std::ifstream page(QEV2MID_SOURCE_DIR "/src/programs/qevcheck.1");
+  ASSERT_TRUE(page) << "qevcheck.1 cannot be read";
+  std::set<std::string> documented;
+  bool diagnostics = false;
+  for (std::string line; std::getline(page, line);) {
+    if (line.rfind(".Sh ", 0) == 0) {
+      diagnostics = line == ".Sh DIAGNOSTICS";
+    } else if (diagnostics && line.rfind(".It Li ", 0) == 0) {
+      documented.insert(line.substr(7));
+    }
+  }
+  EXPECT_EQ(documented, std::set<std::string>(code_names.begin() + 1, code_names.end()));
+}
 
 // The drum channels as qevcheck's --drums and the web page take them.
 TEST(Drums, ParsesLettersOrNone) {

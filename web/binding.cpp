@@ -131,17 +131,15 @@ static void collect(const check_record &r, void *) {
     pair_note(r);
     return;
   }
-  bool own_time = r.kind == check_kind::earlier || r.kind == check_kind::off_not_sounding ||
-                  r.kind == check_kind::on_sounding;
-  bool about_note = r.kind == check_kind::off_not_sounding || r.kind == check_kind::on_sounding ||
-                    r.kind == check_kind::still_sounding;
+  const kind_facts &facts = check_kinds[static_cast<std::size_t>(r.kind)];
   char message[max_message];
   finding_message(r, message);
   finding_fields.insert(finding_fields.end(),
                         {clamp32(r.line), clamp32(r.column), clamp32(r.byte_column),
                          static_cast<std::uint32_t>(r.level), static_cast<std::uint32_t>(r.code),
                          clamp32(r.related), clamp32(messages.size()),
-                         own_time ? r.event.time : last_time, about_note ? r.event.note + 1u : 0u});
+                         facts.own_time ? r.event.time : last_time,
+                         facts.about_note ? r.event.note + 1u : 0u});
   messages += message;
   messages += '\0';
 }

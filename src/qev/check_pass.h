@@ -17,79 +17,76 @@
 // will not sound as written. note: a remark, or a line tied to a finding.
 enum class severity : std::uint8_t { error, warning, note };
 
-// The kinds of finding, each with a stable name (code_names) that scripts
-// and editors may rely on. A note has the code of the finding it belongs to.
-enum class finding_code : std::uint8_t {
-  none, // an accepted event, no finding
-  missing_field,
-  not_a_number,
-  glued_text,
-  bad_channel,
-  bad_kind,
-  minus_sign,
-  number_too_large,
-  above_127,
-  time_too_late,
-  out_of_order,
-  byte_order_mark,
-  stray_note_off,
-  already_sounding,
-  still_sounding,
-  line_too_long,
-  nul_byte,
-  end_mark_in_line,
-  no_final_line_feed,
-  read_error,
-  midi_file,
-  utf_16,
-  end_mark,
-};
+// The kinds of finding, one row each: its name here and its stable code
+// name, which scripts and editors may rely on. A note has the code of the
+// finding it belongs to. A new finding is a row here, its words
+// (finding_text.cpp), its entry in qevcheck.1, which a test holds to this
+// list, and its test.
+#define QEV2MID_FINDING_CODES(X)                                                                   \
+  X(none, "") /* an accepted event, no finding */                                                  \
+  X(missing_field, "missing-field")                                                                \
+  X(not_a_number, "not-a-number")                                                                  \
+  X(glued_text, "glued-text")                                                                      \
+  X(bad_channel, "bad-channel")                                                                    \
+  X(bad_kind, "bad-kind")                                                                          \
+  X(minus_sign, "minus-sign")                                                                      \
+  X(number_too_large, "number-too-large")                                                          \
+  X(above_127, "above-127")                                                                        \
+  X(time_too_late, "time-too-late")                                                                \
+  X(out_of_order, "out-of-order")                                                                  \
+  X(byte_order_mark, "byte-order-mark")                                                            \
+  X(stray_note_off, "stray-note-off")                                                              \
+  X(already_sounding, "already-sounding")                                                          \
+  X(still_sounding, "still-sounding")                                                              \
+  X(line_too_long, "line-too-long")                                                                \
+  X(nul_byte, "nul-byte")                                                                          \
+  X(end_mark_in_line, "end-mark-in-line")                                                          \
+  X(no_final_line_feed, "no-final-line-feed")                                                      \
+  X(read_error, "read-error")                                                                      \
+  X(midi_file, "midi-file")                                                                        \
+  X(utf_16, "utf-16")                                                                              \
+  X(end_mark, "end-mark")
 
-inline constexpr std::array<const char *, 23> code_names = {
-    "",
-    "missing-field",
-    "not-a-number",
-    "glued-text",
-    "bad-channel",
-    "bad-kind",
-    "minus-sign",
-    "number-too-large",
-    "above-127",
-    "time-too-late",
-    "out-of-order",
-    "byte-order-mark",
-    "stray-note-off",
-    "already-sounding",
-    "still-sounding",
-    "line-too-long",
-    "nul-byte",
-    "end-mark-in-line",
-    "no-final-line-feed",
-    "read-error",
-    "midi-file",
-    "utf-16",
-    "end-mark",
-};
+#define QEV2MID_CODE_ID(id, name) id,
+enum class finding_code : std::uint8_t { QEV2MID_FINDING_CODES(QEV2MID_CODE_ID) };
+#undef QEV2MID_CODE_ID
 
-// What a record says, which decides its words.
-enum class check_kind : std::uint8_t {
-  accepted,           // an event the converter writes (not a finding)
-  skipped,            // a line meant as an event that is not one: problem
-  earlier,            // an event earlier than the last accepted one: last_time, related
-  hidden_by_bom,      // a byte-order mark turns the line's event into a comment
-  glued,              // an event read up to text glued to a number: problem
-  off_not_sounding,   // a note off for a note that is not sounding
-  on_sounding,        // a note on for a note that is sounding since related
-  still_sounding,     // a note that began on this line still sounds at the end
-  cannot_convert,     // the converter stops here: fault, error
-  midi_file,          // the file is a Standard MIDI File, not QEV text
-  utf_16,             // the file is UTF-16 text
-  after_mark,         // a 0x1A ends the input, and count bytes that are not padding follow
-  run_of_earlier,     // note: this out-of-order line starts a run; count more follow, to related
-  skipped_note_on,    // note: the skipped line that meant the stray note off's note on
-  began_here,         // note: where the already sounding note began
-  sounding_elsewhere, // note: the stray note off's note, sounding on another channel
+#define QEV2MID_CODE_NAME(id, name) name,
+inline constexpr std::array code_names = {QEV2MID_FINDING_CODES(QEV2MID_CODE_NAME)};
+#undef QEV2MID_CODE_NAME
+
+// What a record says, which decides its words, one row each: its name, and
+// for the page's roll whether the record has a time of its own (otherwise
+// it is placed at the last accepted event's) and whether it is about one
+// note, which the roll then marks.
+#define QEV2MID_CHECK_KINDS(X)                                                                     \
+  X(accepted, false, false)        /* an event the converter writes (not a finding) */             \
+  X(skipped, false, false)         /* a line meant as an event that is not one: problem */         \
+  X(earlier, true, false)          /* earlier than the last accepted event: last_time, related */  \
+  X(hidden_by_bom, false, false)   /* a byte-order mark turns the line's event into a comment */   \
+  X(glued, false, false)           /* an event read up to text glued to a number: problem */       \
+  X(off_not_sounding, true, true)  /* a note off for a note that is not sounding */                \
+  X(on_sounding, true, true)       /* a note on for a note sounding since related */               \
+  X(still_sounding, false, true)   /* a note that began on this line still sounds at the end */    \
+  X(cannot_convert, false, false)  /* the converter stops here: fault, error */                    \
+  X(midi_file, false, false)       /* the file is a Standard MIDI File, not QEV text */            \
+  X(utf_16, false, false)          /* the file is UTF-16 text */                                   \
+  X(after_mark, false, false)      /* a 0x1A ends the input, count bytes not padding follow */     \
+  X(run_of_earlier, false, false)  /* note: a run of out-of-order lines; count more, to related */ \
+  X(skipped_note_on, false, false) /* note: the skipped line that meant the stray's note on */     \
+  X(began_here, false, false)      /* note: where the already sounding note began */               \
+  X(sounding_elsewhere, false, false) /* note: the stray note off's note, on another channel */
+
+#define QEV2MID_KIND_ID(id, own_time, about_note) id,
+enum class check_kind : std::uint8_t { QEV2MID_CHECK_KINDS(QEV2MID_KIND_ID) };
+#undef QEV2MID_KIND_ID
+
+struct kind_facts {
+  bool own_time, about_note;
 };
+#define QEV2MID_KIND_FACTS(id, own_time, about_note) kind_facts{own_time, about_note},
+inline constexpr std::array check_kinds = {QEV2MID_CHECK_KINDS(QEV2MID_KIND_FACTS)};
+#undef QEV2MID_KIND_FACTS
 
 // One finding, or one accepted event. Lines count from 1, columns from 1 in
 // characters (UTF-8, an invalid byte and a tab counting one each) and in
