@@ -78,13 +78,19 @@ static bool fail(midi_fault *f, std::size_t offset, const char *format, unsigned
   return false;
 }
 
+// The one failure a track's bytes can give at any point: they end before
+// the event does.
+static bool cut_short(midi_fault *f, std::size_t offset, unsigned track_no) {
+  return fail(f, offset, "track %u ends inside an event", track_no);
+}
+
 // A variable-length number of at most four bytes.
 static bool read_number(cursor &c, std::uint32_t *value, midi_fault *f, unsigned track_no) {
   std::size_t start = c.p;
   std::uint32_t v = 0;
   for (int i = 0; i < 4; ++i) {
     if (c.p >= c.end) {
-      return fail(f, c.p, "track %u ends inside an event", track_no);
+      return cut_short(f, c.p, track_no);
     }
     std::uint8_t b = bytes[c.p++];
     v = v << 7 | (b & 0x7Fu);
@@ -102,7 +108,7 @@ static bool skip_data(cursor &c, midi_fault *f, unsigned track_no, std::uint32_t
     return false;
   }
   if (*length > c.end - c.p) {
-    return fail(f, c.end, "track %u ends inside an event", track_no);
+    return cut_short(f, c.end, track_no);
   }
   c.p += *length;
   return true;
@@ -116,13 +122,13 @@ static bool read_event(cursor &c, event &e, midi_fault *f, unsigned track_no) {
   c.tick += delta;
   e.tick = c.tick;
   if (c.p >= c.end) {
-    return fail(f, c.p, "track %u ends inside an event", track_no);
+    return cut_short(f, c.p, track_no);
   }
   e.offset = c.p;
   std::uint8_t b = bytes[c.p];
   if (b == 0xFF) {
     if (++c.p >= c.end) {
-      return fail(f, c.p, "track %u ends inside an event", track_no);
+      return cut_short(f, c.p, track_no);
     }
     std::uint8_t type = bytes[c.p++];
     if (!skip_data(c, f, track_no, &length)) {
@@ -164,7 +170,7 @@ static bool read_event(cursor &c, event &e, midi_fault *f, unsigned track_no) {
   std::uint8_t data[2] = {0, 0};
   for (int i = 0; i < n; ++i) {
     if (c.p >= c.end) {
-      return fail(f, c.p, "track %u ends inside an event", track_no);
+      return cut_short(f, c.p, track_no);
     }
     if ((bytes[c.p] & 0x80) != 0) {
       return fail(f, c.p, "status byte 0x%02X inside a channel message", bytes[c.p]);
@@ -188,7 +194,9 @@ static bool in_time(const track &t, midi_fault *f) {
     return true;
   }
   fail(f, t.last_note_offset, "a note later than 4294967295 ms");
-  f->too_late = true;
+  if (f != nullptr) {
+    f->too_late = true;
+  }
   return false;
 }
 
