@@ -1,0 +1,76 @@
+// The start of a MIDI file: the RIFF RMID wrapper, when there is one, and
+// the header chunk with the format, the number of tracks and the timing.
+#include "midi_parse.h"
+
+#include "midi_time.h"
+
+#include <algorithm>
+
+bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, std::size_t *end,
+                 midi_file_info *info, midi_fault *f) {
+  std::size_t base = 0;
+  *end = size;
+  // A RIFF RMID file wraps the Standard MIDI File in its "data" chunk.
+  if (size >= 12 && std::equal(bytes, bytes + 4, "RIFF") &&
+      std::equal(bytes + 8, bytes + 12, "RMID")) {
+    std::size_t p = 12;
+    for (;;) {
+      // A chunk's pad byte may stand past the end of a cut-off file.
+      if (p > size || size - p < 8) {
+        return midi_fail(f, std::min(p, size), "no data chunk in the RIFF RMID file");
+      }
+      std::uint32_t len = static_cast<std::uint32_t>(bytes[p + 4]) |
+                          static_cast<std::uint32_t>(bytes[p + 5]) << 8 |
+                          static_cast<std::uint32_t>(bytes[p + 6]) << 16 |
+                          static_cast<std::uint32_t>(bytes[p + 7]) << 24;
+      if (std::equal(bytes + p, bytes + p + 4, "data")) {
+        base = p + 8;
+        *end = p + 8 + std::min<std::size_t>(len, size - p - 8);
+        break;
+      }
+      if (len > size - p - 8) {
+        return midi_fail(f, p, "no data chunk in the RIFF RMID file");
+      }
+      p += 8 + len + (len & 1);
+    }
+  }
+  if (*end - base < 8 || !std::equal(bytes + base, bytes + base + 4, "MThd")) {
+    return midi_fail(f, base, "no MThd at the start");
+  }
+  std::uint32_t length = be32(bytes + base + 4);
+  if (length < 6) {
+    return midi_fail(f, base + 4, "a header chunk of %u bytes, fewer than 6", length);
+  }
+  if (length > *end - base - 8) {
+    return midi_fail(f, *end, "the file ends inside the header chunk");
+  }
+  info->format = be16(bytes + base + 8);
+  info->tracks_announced = be16(bytes + base + 10);
+  unsigned division = be16(bytes + base + 12);
+  if (info->format > 2) {
+    return midi_fail(f, base + 8, "format %u is not 0, 1 or 2", info->format);
+  }
+  info->smpte = (division & 0x8000) != 0;
+  if (!info->smpte) {
+    if (division == 0) {
+      return midi_fail(f, base + 12, "a division of 0 ticks per quarter note");
+    }
+    info->ticks_per_quarter = division;
+    set_timing(midi_default_tempo, 1000ull * division);
+  } else {
+    unsigned fps = 256 - (division >> 8);
+    info->frames_per_second = fps;
+    info->ticks_per_frame = division & 0xFF;
+    if (fps != 24 && fps != 25 && fps != 29 && fps != 30) {
+      return midi_fail(f, base + 12, "SMPTE rate -%u is not -24, -25, -29 or -30", fps);
+    }
+    if (info->ticks_per_frame == 0) {
+      return midi_fail(f, base + 13, "an SMPTE division of 0 ticks per frame");
+    }
+    // Set Tempo means nothing here: ticks are a fixed length of time.
+    set_timing(fps == 29 ? 1001 : 1000,
+               std::uint64_t{fps == 29 ? 30u : fps} * info->ticks_per_frame);
+  }
+  *pos = base + 8 + length;
+  return true;
+}
