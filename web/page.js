@@ -122,35 +122,6 @@ function render() {
       : `${page.name}: checking the file's own bytes, as qevcheck reads them.`;
 }
 
-// The downloads' names. A .mid made from a MIDI file holds its notes only,
-// so it is named apart from the original, and says what was dropped.
-function renderDownloads() {
-  const mid = $('download-mid');
-  mid.disabled = page.mid === null;
-  mid.textContent = `Download ${midName()}`;
-  mid.title = mid.textContent;
-  $('save').textContent = `Save ${qevName()}`;
-  $('save').title = $('save').textContent;
-  const dropped = $('dropped');
-  dropped.hidden = page.fromMidi === null;
-  dropped.textContent = page.fromMidi === null ? ''
-    : `The notes of ${page.fromMidi} only: ` +
-      (page.dropped ? `QEV dropped ${page.dropped}.` : 'it held nothing else.');
-}
-
-const qevName = () => outputName(page.name, '.qev');
-const midName = () => outputName(page.name, page.fromMidi === null ? '.mid' : '.notes.mid');
-
-function download(bytes, name, type) {
-  const a = document.createElement('a');
-  a.href = URL.createObjectURL(new Blob([bytes], { type }));
-  a.download = name;
-  document.body.appendChild(a);
-  a.click();
-  a.remove();
-  setTimeout(() => URL.revokeObjectURL(a.href), 10000);
-}
-
 function showText(bytes) {
   let end = 0;
   let lines = 0;
@@ -205,40 +176,6 @@ async function open(file) {
   page.fitOnCheck = true;
   await yieldToPage();
   await checkNow();
-}
-
-// Play starts at the playhead, or at the start once it has reached the end.
-function togglePlay() {
-  if (synth.playing) {
-    stopPlaying();
-  } else {
-    startPlaying(roll.playhead < roll.end ? roll.playhead : 0);
-  }
-}
-
-function showPlayState() {
-  $('play').textContent = synth.playing ? 'Stop' : 'Play';
-  $('play').setAttribute('aria-pressed', String(synth.playing));
-}
-
-// Moves the playhead, which the sound's short lead-in may put before 0;
-// while playing, the view follows it when it leaves.
-function movePlayhead(time) {
-  const t = Math.max(0, time);
-  roll.playhead = t;
-  $('position').textContent = `${(t / 1000).toFixed(3)} s`;
-  const { w } = rollSize();
-  if (synth.playing && (xOf(t) > w - 8 || xOf(t) < KEYS_WIDTH)) {
-    roll.t0 = Math.max(0, t - 0.1 * (w - KEYS_WIDTH) * roll.msPerPx);
-  }
-  drawRoll();
-}
-
-// Saves the bytes the page checks: the file's own until the first edit,
-// then the editor's text, all of it.
-function save() {
-  download(currentBytes(), qevName(), 'text/plain');
-  page.dirty = false;
 }
 
 function edited() {
