@@ -94,6 +94,31 @@ TEST(Codes, EachHasAManPageEntry) {
   EXPECT_EQ(documented, std::set<std::string>(code_names.begin() + 1, code_names.end()));
 }
 
+// Each check keeps its state to itself: a check started inside another's
+// report, as a long-lived process may start one, changes neither's findings.
+TEST(Check, NestsInsideAnotherCheck) {
+  std::string plain;
+  for (int i = 0; i < 40; ++i) {
+    plain += "0 " + std::to_string(i) + " a P 60 100\n0 " + std::to_string(i) + " a D 60\n";
+  }
+  static const std::string inner = "0 5 b P 61 90\n0 3 b D 61\n" + plain + "x\n1 0 c D 7\n";
+  const std::string outer = "0 9 d P 62 1\n0 8 x\n" + plain + "5 0 d D 63\n0 0 a P 60 1\n";
+  const Checked want_outer = check_text(outer), want_inner = check_text(inner);
+  ASSERT_GT(want_outer.findings.size(), 2u);
+  ASSERT_GT(want_inner.findings.size(), 2u);
+  std::vector<Checked> nested;
+  auto check_inner = [](void *to) {
+    static_cast<std::vector<Checked> *>(to)->push_back(check_text(inner));
+  };
+  Checked got = check_text(outer, check_inner, &nested);
+  EXPECT_EQ(got.findings, want_outer.findings);
+  EXPECT_EQ(got.end, want_outer.end);
+  ASSERT_FALSE(nested.empty());
+  for (const Checked &c : nested) {
+    EXPECT_EQ(c.findings, want_inner.findings);
+  }
+}
+
 // The drum channels as qevcheck's --drums and the web page take them.
 TEST(Drums, ParsesLettersOrNone) {
   const struct {

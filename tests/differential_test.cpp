@@ -114,27 +114,27 @@ void expect_same_lines(const std::string &bytes, const std::string &what) {
   std::FILE *ours = stream_of(bytes);
   std::FILE *theirs = stream_of(bytes);
   ASSERT_TRUE(ours != nullptr && theirs != nullptr);
-  input_restart();
+  text_input input;
   std::vector<std::string> lines;
   const char *line = nullptr;
   int end = 0;
-  while ((end = next_line(ours, &line)) == 0) {
+  while ((end = next_line(input, ours, &line)) == 0) {
     const char *lf = std::strchr(line, '\n');
     std::string text(line, lf + 1);
     if (text.size() > 1 && text[text.size() - 2] == '\r') {
       text.erase(text.size() - 2, 1);
     }
     lines.push_back(text);
-    ASSERT_EQ(input_line, lines.size()) << what;
+    ASSERT_EQ(input.line, lines.size()) << what;
   }
   ReferenceLines want = reference_lines(theirs);
   EXPECT_EQ(lines, want.lines) << what;
   EXPECT_EQ(end, want.end) << what;
-  EXPECT_EQ(mark_line, want.mark_line) << what;
+  EXPECT_EQ(input.mark_line, want.mark_line) << what;
   if (end == -2) {
-    EXPECT_EQ(input_error, want.fault) << what;
-    EXPECT_EQ(input_error_column, want.column) << what;
-    EXPECT_EQ(input_line, lines.size() + 1) << what;
+    EXPECT_EQ(input.error, want.fault) << what;
+    EXPECT_EQ(input.error_column, want.column) << what;
+    EXPECT_EQ(input.line, lines.size() + 1) << what;
   }
   std::fclose(ours);
   std::fclose(theirs);
@@ -153,7 +153,7 @@ void expect_same_check(const std::string &bytes, const std::vector<Event> &event
   std::FILE *f = stream_of(bytes);
   ASSERT_TRUE(f != nullptr);
   std::vector<timed_event> accepted;
-  int rc = check_stream(f, collect_accepted, &accepted);
+  int rc = check_stream(f, default_drums, collect_accepted, &accepted);
   std::fclose(f);
   std::vector<Event> as_deltas;
   std::uint32_t now = 0;
@@ -168,7 +168,7 @@ void expect_same_check(const std::string &bytes, const std::vector<Event> &event
 // The whole file the writer makes of these events, as its own tests hold it.
 std::string file_of(const std::vector<Event> &events) {
   std::FILE *f = std::tmpfile();
-  writer_restart();
+  convert_restart();
   write_header(f);
   for (const Event &e : events) {
     write_cmd(f, e[0], static_cast<std::uint8_t>(e[1]), static_cast<std::uint8_t>(e[2]),

@@ -44,7 +44,7 @@ static Reading read_batches(const std::string &text) {
   Reading batches{{}, 0};
   std::FILE *in = stream_of(text);
   EXPECT_NE(in, nullptr);
-  reader_restart();
+  convert_restart();
   const timed_event *events = nullptr;
   std::size_t count = 0;
   std::uint32_t last = 0;
@@ -71,7 +71,7 @@ Reading read_events(const std::string &text) {
 
   Reading single{{}, 0};
   std::FILE *in = stream_of(text);
-  reader_restart();
+  convert_restart();
   std::uint32_t delta = 0;
   std::uint8_t status = 0, note = 0, velocity = 0;
   while ((single.end = parse_cmd(in, &delta, &status, &note, &velocity)) == 0) {
@@ -98,15 +98,26 @@ Conversion convert_text(const std::string &text) {
   std::FILE *in = stream_of(text);
   std::FILE *out = scratch_file();
   EXPECT_TRUE(in != nullptr && out != nullptr);
-  reader_restart();
-  writer_restart();
+  convert_restart();
   Conversion c{convert_events(in, out), {}};
   std::fclose(in);
   c.bytes = contents_of(out);
   return c;
 }
 
+namespace {
+struct Collecting {
+  std::vector<std::string> *findings;
+  void (*during)(void *);
+  void *arg;
+};
+} // namespace
+
 static void collect(const check_record &r, void *context) {
+  const auto &to = *static_cast<const Collecting *>(context);
+  if (to.during != nullptr) {
+    to.during(to.arg);
+  }
   if (r.kind == check_kind::accepted) {
     return;
   }
@@ -120,14 +131,15 @@ static void collect(const check_record &r, void *context) {
   if (r.count != 0) {
     s += " +" + std::to_string(r.count);
   }
-  static_cast<std::vector<std::string> *>(context)->push_back(s);
+  to.findings->push_back(s);
 }
 
-Checked check_text(const std::string &text) {
+Checked check_text(const std::string &text, void (*during)(void *), void *arg) {
   Checked c{{}, 0};
   std::FILE *in = stream_of(text);
   EXPECT_NE(in, nullptr);
-  c.end = check_stream(in, collect, &c.findings);
+  Collecting to{&c.findings, during, arg};
+  c.end = check_stream(in, default_drums, collect, &to);
   std::fclose(in);
   return c;
 }

@@ -44,6 +44,7 @@ struct Checked {
   std::vector<std::string> findings;
   int end;
 };
-Checked check_text(const std::string &text);
+// during, where given, runs at every record, the accepted events' too.
+Checked check_text(const std::string &text, void (*during)(void *) = nullptr, void *arg = nullptr);
 
 #endif

@@ -44,14 +44,15 @@ const Bytes eot = {0x00, 0xFF, 0x2F, 0x00};
 
 // A file's note lines as mid2qev writes them, or "error: REASON at N".
 std::string read(const Bytes &file) {
+  midi_reading reading;
   midi_file_info info{};
   midi_fault fault{};
-  if (!midi_open(file.data(), file.size(), &info, &fault)) {
+  if (!midi_open(reading, file.data(), file.size(), &info, &fault)) {
     return "error: " + std::string(fault.reason) + " at " + std::to_string(fault.offset);
   }
   std::string lines;
   midi_note n{};
-  while (midi_next(&n)) {
+  while (midi_next(reading, &n)) {
     char line[max_event_line];
     lines.append(line, format_event(line, n));
   }

@@ -159,11 +159,15 @@ TEST(Reader, ReportsAFailedRead) {
   if (dir == nullptr) {
     GTEST_SKIP() << "this system opens no directory as a stream";
   }
-  reader_restart();
+  convert_restart();
   const timed_event *events = nullptr;
   std::size_t count = 0;
   EXPECT_EQ(next_events(dir, &events, &count), -2);
-  EXPECT_EQ(input_error, input_fault::read_failed);
+  std::rewind(dir);
+  text_input input;
+  const char *line = nullptr;
+  EXPECT_EQ(next_line(input, dir, &line), -2);
+  EXPECT_EQ(input.error, input_fault::read_failed);
   std::fclose(dir);
 }
 

@@ -51,6 +51,8 @@ static std::string error;
 // What QEV dropped of the last MIDI file read, for the page to say.
 static std::string dropped;
 static char *output_name = nullptr;
+// The drum channels the page checks and plays with.
+static std::uint16_t drums = default_drums;
 
 static constexpr const char *input_path = "/input";
 static constexpr const char *output_path = "/output";
@@ -81,7 +83,7 @@ static bool take_output(std::FILE *out) {
 }
 
 static bool is_drum(unsigned chan) {
-  return ((drum_channels >> chan) & 1) != 0;
+  return ((drums >> chan) & 1) != 0;
 }
 
 static void end_note(std::uint32_t &index, std::uint32_t time, std::uint32_t off_line) {
@@ -149,7 +151,7 @@ extern "C" {
 // Sets the drum channels by letters, as qevcheck's --drums does. Returns
 // them, bit n for channel n, or -1 when the letters name none.
 EMSCRIPTEN_KEEPALIVE int qev_set_drums(const char *letters) {
-  return parse_drums(letters, &drum_channels) ? drum_channels : -1;
+  return parse_drums(letters, &drums) ? drums : -1;
 }
 
 // Checks data as qevcheck checks a file called name, with the drum channels
@@ -166,7 +168,7 @@ EMSCRIPTEN_KEEPALIVE int qev_check(const std::uint8_t *data, std::size_t size, c
   if (in == nullptr) {
     return -1;
   }
-  int rc = check_stream(in, collect, nullptr);
+  int rc = check_stream(in, drums, collect, nullptr);
   std::fclose(in);
   end_sounding();
   summary = summary_text(name, tally, rc == 0, true);
@@ -210,8 +212,7 @@ EMSCRIPTEN_KEEPALIVE int qev_convert(const std::uint8_t *data, std::size_t size)
     }
     return -1;
   }
-  reader_restart();
-  writer_restart();
+  convert_restart();
   bool ok = convert_events(in, out) == convert_result::ok;
   std::fclose(in);
   ok = take_output(out) && ok;
@@ -224,9 +225,10 @@ EMSCRIPTEN_KEEPALIVE int qev_convert(const std::uint8_t *data, std::size_t size)
 EMSCRIPTEN_KEEPALIVE int qev_from_midi(const std::uint8_t *data, std::size_t size,
                                        const char *name) {
   output.clear();
+  midi_reading reading;
   midi_file_info info{};
   midi_fault fault{};
-  if (!midi_open(data, size, &info, &fault)) {
+  if (!midi_open(reading, data, size, &info, &fault)) {
     error = std::string(fault.too_late ? "cannot be written as QEV: "
                                        : "is not a Standard MIDI File: ") +
             fault.reason + " at byte " + std::to_string(fault.offset);
@@ -234,7 +236,7 @@ EMSCRIPTEN_KEEPALIVE int qev_from_midi(const std::uint8_t *data, std::size_t siz
   }
   dropped = dropped_summary(info);
   std::FILE *out = std::fopen(output_path, "w+b");
-  bool ok = out != nullptr && write_qev(out, name, info) == 0;
+  bool ok = out != nullptr && write_qev(out, reading, name, info) == 0;
   ok = out != nullptr && take_output(out) && ok;
   error = ok ? "" : "could not be converted";
   return ok ? static_cast<int>(output.size()) : -1;

@@ -2,12 +2,10 @@
 // the header chunk with the format, the number of tracks and the timing.
 #include "midi_parse.h"
 
-#include "midi_time.h"
-
 #include <algorithm>
 
 bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, std::size_t *end,
-                 midi_file_info *info, midi_fault *f) {
+                 midi_file_info *info, tempo_map &map, midi_fault *f) {
   std::size_t base = 0;
   *end = size;
   // A RIFF RMID file wraps the Standard MIDI File in its "data" chunk.
@@ -56,7 +54,7 @@ bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, 
       return midi_fail(f, base + 12, "a division of 0 ticks per quarter note");
     }
     info->ticks_per_quarter = division;
-    set_timing(midi_default_tempo, 1000ull * division);
+    set_timing(map, midi_default_tempo, 1000ull * division);
   } else {
     unsigned fps = 256 - (division >> 8);
     info->frames_per_second = fps;
@@ -68,7 +66,7 @@ bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, 
       return midi_fail(f, base + 13, "an SMPTE division of 0 ticks per frame");
     }
     // Set Tempo means nothing here: ticks are a fixed length of time.
-    set_timing(fps == 29 ? 1001 : 1000,
+    set_timing(map, fps == 29 ? 1001 : 1000,
                std::uint64_t{fps == 29 ? 30u : fps} * info->ticks_per_frame);
   }
   *pos = base + 8 + length;

@@ -3,13 +3,11 @@
 #ifndef QEV2MID_MIDI_PARSE_H
 #define QEV2MID_MIDI_PARSE_H
 
-#include "midi_reader.h"
+#include "midi_file.h"
+#include "midi_time.h"
 
 #include <cstddef>
 #include <cstdint>
-
-// The tempo before any Set Tempo: 120 quarter notes a minute.
-inline constexpr std::uint32_t midi_default_tempo = 500000;
 
 inline std::uint32_t be32(const std::uint8_t *p) {
   return static_cast<std::uint32_t>(p[0]) << 24 | static_cast<std::uint32_t>(p[1]) << 16 |
@@ -25,10 +23,10 @@ inline unsigned be16(const std::uint8_t *p) {
 bool midi_fail(midi_fault *f, std::size_t offset, const char *format, unsigned value = 0);
 
 // The header chunk of the file's bytes, behind a RIFF RMID wrapper if there
-// is one: fills info and sets the timing. *pos is where the chunks after it
-// start, *end where the MIDI data ends.
+// is one: fills info and sets the map's timing. *pos is where the chunks
+// after it start, *end where the MIDI data ends.
 bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, std::size_t *end,
-                 midi_file_info *info, midi_fault *f);
+                 midi_file_info *info, tempo_map &map, midi_fault *f);
 
 // A track as it is read: the next event's offset and the track's end (both
 // into the whole file's bytes), the running status and the tick reached.

@@ -5,38 +5,16 @@
 #ifndef QEV2MID_MIDI_READER_H
 #define QEV2MID_MIDI_READER_H
 
-#include <array>
+#include "midi_file.h"
+#include "midi_parse.h"
+#include "midi_time.h"
+
 #include <cstddef>
 #include <cstdint>
-
-// A note on (0x90 | channel) or note off (0x80 | channel), as the file holds it.
-struct midi_note {
-  std::uint32_t ms;
-  std::uint8_t status, note, velocity;
-};
-
-// What a file holds besides its notes, which QEV cannot keep.
-enum class dropped_kind { program, controller, pitch_bend, aftertouch, sysex, meta, kinds };
-
-struct midi_file_info {
-  unsigned format;
-  unsigned tracks_announced;
-  unsigned tracks_found;
-  // Ticks per quarter note, or with SMPTE timing frames per second (24, 25,
-  // 29 for 30 drop-frame, 30) and ticks per frame.
-  bool smpte;
-  unsigned ticks_per_quarter, frames_per_second, ticks_per_frame;
-  std::uint64_t notes;
-  std::array<std::uint64_t, static_cast<std::size_t>(dropped_kind::kinds)> dropped;
-};
-
-// Why a file cannot be read, or its notes cannot be written as QEV: a reason
-// that names what was wrong, and the byte offset (from 0) where it is.
-struct midi_fault {
-  char reason[96];
-  std::size_t offset;
-  bool too_late; // a note later than 4294967295 ms; the file itself is sound
-};
+#include <functional>
+#include <queue>
+#include <utility>
+#include <vector>
 
 // How many of a file's first bytes tell whether it may be MIDI: enough for
 // an MThd behind a 128-byte MacBinary header.
@@ -48,13 +26,55 @@ inline constexpr std::size_t midi_head_size = 132;
 // read, which may never end; midi_open refuses it.
 bool midi_may_start(const std::uint8_t *data, std::size_t size);
 
+// A track chunk as the first pass found it.
+struct midi_track {
+  std::size_t start, end; // end is just past its End of Track, if it has one
+  std::uint64_t end_tick;
+  std::uint64_t start_at; // format 2: where the sequence begins
+  // Its tempo changes in changes[first_change, end_change): in format 2,
+  // its own tempo map.
+  std::size_t first_change, end_change;
+  bool has_note;
+  std::uint64_t last_note_tick;
+  std::size_t last_note_offset;
+};
+
+// A track being merged: where its reading stands, the tempo segment of its
+// last note, and its next note.
+struct track_merge {
+  track_cursor at;
+  std::size_t seg;
+  midi_note pending;
+};
+
+using note_due = std::pair<std::uint64_t, std::size_t>; // exact time, track
+
+// One file's reading, which its caller owns and midi_open starts afresh:
+// the file's bytes, its tracks and tempo changes, the tempo map in force,
+// and the merge of the tracks' notes.
+struct midi_reading {
+  const std::uint8_t *bytes = nullptr;
+  std::vector<midi_track> tracks;
+  std::vector<tempo_change> changes;
+  std::vector<track_merge> merges;
+  tempo_map map;
+  bool sequential = false; // format 2: each track after the one before
+  std::size_t current = 0;
+  std::priority_queue<note_due, std::vector<note_due>, std::greater<>> heap;
+  // The note due next, held out of the heap: a track that stays ahead, as
+  // the only track with notes does, then costs the heap nothing.
+  bool has_front = false;
+  note_due front{};
+};
+
 // Reads and checks the whole file before anything is handed out. Returns
 // false, with the fault, when it cannot be read or a note is too late. data
 // must stay valid while the notes are read.
-bool midi_open(const std::uint8_t *data, std::size_t size, midi_file_info *info, midi_fault *fault);
+bool midi_open(midi_reading &r, const std::uint8_t *data, std::size_t size, midi_file_info *info,
+               midi_fault *fault);
 
 // After midi_open succeeded: the next note by exact time, then by track, then
 // by its place in the track. False when there are no more.
-bool midi_next(midi_note *note);
+bool midi_next(midi_reading &r, midi_note *note);
 
 #endif

@@ -3,13 +3,9 @@
 
 #include <algorithm>
 
-std::vector<segment> segments;
-static std::uint32_t default_rate = 500000;
-static std::uint64_t den = 1;
-
-void set_timing(std::uint32_t rate, std::uint64_t units_per_ms) {
-  default_rate = rate;
-  den = units_per_ms;
+void set_timing(tempo_map &map, std::uint32_t rate, std::uint64_t units_per_ms) {
+  map.default_rate = rate;
+  map.den = units_per_ms;
 }
 
 std::uint64_t advance_at(const segment &s, std::uint64_t tick) {
@@ -21,20 +17,24 @@ std::uint64_t advance_at(const segment &s, std::uint64_t tick) {
   return at;
 }
 
-std::uint64_t to_ms(std::uint64_t at) {
+std::uint64_t to_ms(const tempo_map &map, std::uint64_t at) {
+  std::uint64_t den = map.den;
   return at / den + ((at % den) * 2 >= den);
 }
 
-static void mark_whole() {
-  for (segment &s : segments) {
+static void mark_whole(tempo_map &map) {
+  std::uint64_t den = map.den;
+  for (segment &s : map.segments) {
     s.whole = s.at % den == 0 && s.rate % den == 0;
     s.ms = s.at / den;
     s.ms_per_tick = s.rate / den;
   }
 }
 
-void build_segments(const tempo_change *first, const tempo_change *last, std::uint64_t start_at) {
-  segments.assign(1, segment{0, start_at, default_rate, false, 0, 0});
+void build_segments(tempo_map &map, const tempo_change *first, const tempo_change *last,
+                    std::uint64_t start_at) {
+  std::vector<segment> &segments = map.segments;
+  segments.assign(1, segment{0, start_at, map.default_rate, false, 0, 0});
   for (const tempo_change *t = first; t != last; ++t) {
     segment &back = segments.back();
     if (t->tick == back.tick) {
@@ -43,10 +43,11 @@ void build_segments(const tempo_change *first, const tempo_change *last, std::ui
       segments.push_back({t->tick, advance_at(back, t->tick), t->tempo, false, 0, 0});
     }
   }
-  mark_whole();
+  mark_whole(map);
 }
 
-std::size_t segment_from(std::size_t from, std::uint64_t tick) {
+std::size_t segment_from(const tempo_map &map, std::size_t from, std::uint64_t tick) {
+  const std::vector<segment> &segments = map.segments;
   std::size_t n = segments.size(), low = from, step = 1;
   while (step < n - low && segments[low + step].tick <= tick) {
     low += step;
@@ -58,7 +59,8 @@ std::size_t segment_from(std::size_t from, std::uint64_t tick) {
   return static_cast<std::size_t>(s - segments.begin()) - 1;
 }
 
-std::uint64_t exact_at(std::uint64_t tick) {
+std::uint64_t exact_at(const tempo_map &map, std::uint64_t tick) {
+  const std::vector<segment> &segments = map.segments;
   auto s = std::upper_bound(segments.begin(), segments.end(), tick,
                             [](std::uint64_t t, const segment &seg) { return t < seg.tick; });
   return advance_at(*(s - 1), tick);

@@ -12,6 +12,9 @@
 #include <cstdint>
 #include <vector>
 
+// The tempo before any Set Tempo: 120 quarter notes a minute.
+inline constexpr std::uint32_t midi_default_tempo = 500000;
+
 struct tempo_change {
   std::uint64_t tick;
   std::uint32_t tempo;
@@ -27,31 +30,37 @@ struct segment {
   std::uint64_t ms, ms_per_tick;
 };
 
-// The tempo map in force: segments from tick 0 on, in order of tick.
-extern std::vector<segment> segments;
+// A tempo map: its segments from tick 0 on, in order of tick, the rate
+// before any tempo change, and the units in a millisecond (den).
+struct tempo_map {
+  std::vector<segment> segments;
+  std::uint32_t default_rate = midi_default_tempo;
+  std::uint64_t den = 1;
+};
 
 // The rate before any tempo change, and the units in a millisecond.
-void set_timing(std::uint32_t default_rate, std::uint64_t units_per_ms);
+void set_timing(tempo_map &map, std::uint32_t default_rate, std::uint64_t units_per_ms);
 
-// The tempo map of the changes from first to last, in order of tick,
+// The segments of the changes from first to last, in order of tick,
 // starting at start_at. Several changes at one tick apply in order, so the
 // last wins.
-void build_segments(const tempo_change *first, const tempo_change *last, std::uint64_t start_at);
+void build_segments(tempo_map &map, const tempo_change *first, const tempo_change *last,
+                    std::uint64_t start_at);
 
 // The segment in force at tick, searched for from segment from on, which is
 // at or before it. The search gallops, so that a track whose notes lie far
 // apart pays the logarithm of the tempo changes between them, not their
 // number: a file's many tracks must not each walk its whole tempo map.
-std::size_t segment_from(std::size_t from, std::uint64_t tick);
+std::size_t segment_from(const tempo_map &map, std::size_t from, std::uint64_t tick);
 
 // The time at tick, from the segment in force there; past 64 bits, the
 // largest value, which is far beyond any time QEV can hold.
 std::uint64_t advance_at(const segment &s, std::uint64_t tick);
 
 // The same, finding the segment.
-std::uint64_t exact_at(std::uint64_t tick);
+std::uint64_t exact_at(const tempo_map &map, std::uint64_t tick);
 
 // Milliseconds, halves up.
-std::uint64_t to_ms(std::uint64_t at);
+std::uint64_t to_ms(const tempo_map &map, std::uint64_t at);
 
 #endif

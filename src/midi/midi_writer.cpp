@@ -2,23 +2,6 @@
 
 #include "platform/platform.h"
 
-// The header block as it starts, written out byte by byte as it lands in the
-// file; the assertions tie it to the timing it claims.
-static constexpr std::array<std::uint8_t, 41> hdr_template = {
-    'M',  'T',  'h',  'd',  0x00, 0x00, 0x00, 0x06, // header chunk, 6 bytes
-    0x00, 0x01, 0x00, 0x02, 0x01, 0xF4,             // format 1, two tracks, 500 ticks per beat
-    'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x0B, // tempo track, 11 bytes
-    0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,       // 500,000 us per beat: a tick is 1 ms
-    0x00, 0xFF, 0x2F, 0x00,                         // end of the tempo track
-    'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x00, // event track, length patched at the end
-};
-static_assert(hdr_template[12] == ticks_per_quarter >> 8 &&
-              hdr_template[13] == (ticks_per_quarter & 0xFF));
-static_assert(hdr_template[26] == tempo_us_per_quarter >> 16 &&
-              hdr_template[27] == ((tempo_us_per_quarter >> 8) & 0xFF) &&
-              hdr_template[28] == (tempo_us_per_quarter & 0xFF));
-static_assert(tempo_us_per_quarter / ticks_per_quarter == 1000, "a tick must be a millisecond");
-
 std::array<std::uint8_t, 41> hdr = hdr_template;
 
 std::uint32_t nbytes = 0;
@@ -52,13 +35,6 @@ int flush_track(std::FILE *out) {
   return write_failed ? -1 : 0;
 }
 
-void writer_restart() {
-  nbytes = 0;
-  hdr = hdr_template;
-  pending_len = 0;
-  write_failed = false;
-}
-
 // Hands the gathered bytes over when fewer than room are left for more.
 static inline void make_room(std::FILE *out, std::size_t room) {
   if (pending.size() - pending_len < room) {
@@ -72,6 +48,11 @@ static inline void put(std::uint8_t byte) {
 }
 
 int write_header(std::FILE *out) {
+  // Nothing is gathered when the header goes out: as a file starts, and in
+  // fix_header after the flush. A file therefore starts with no bytes and
+  // no failure left over from one before it, and needs no reset for them.
+  pending_len = 0;
+  write_failed = false;
   // Straight to the descriptor at its current offset, so that the same call
   // both starts the file and, after a rewind, patches it in place.
   return write_direct(out, hdr.data(), hdr.size()) ? 0 : -1;

@@ -17,8 +17,25 @@ inline constexpr std::uint32_t tempo_us_per_quarter = 500000;
 // longer gap is bridged with empty meta events that carry this much each.
 inline constexpr std::uint32_t max_delta = 0x0FFFFFFF;
 
-// Everything ahead of the event track's data. Only the event track's length
-// (offsets 37 to 40) changes, when the file is finished.
+// The header block as it starts, written out byte by byte as it lands in the
+// file; the assertions tie it to the timing it claims.
+inline constexpr std::array<std::uint8_t, 41> hdr_template = {
+    'M',  'T',  'h',  'd',  0x00, 0x00, 0x00, 0x06, // header chunk, 6 bytes
+    0x00, 0x01, 0x00, 0x02, 0x01, 0xF4,             // format 1, two tracks, 500 ticks per beat
+    'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x0B, // tempo track, 11 bytes
+    0x00, 0xFF, 0x51, 0x03, 0x07, 0xA1, 0x20,       // 500,000 us per beat: a tick is 1 ms
+    0x00, 0xFF, 0x2F, 0x00,                         // end of the tempo track
+    'M',  'T',  'r',  'k',  0x00, 0x00, 0x00, 0x00, // event track, length patched at the end
+};
+static_assert(hdr_template[12] == ticks_per_quarter >> 8 &&
+              hdr_template[13] == (ticks_per_quarter & 0xFF));
+static_assert(hdr_template[26] == tempo_us_per_quarter >> 16 &&
+              hdr_template[27] == ((tempo_us_per_quarter >> 8) & 0xFF) &&
+              hdr_template[28] == (tempo_us_per_quarter & 0xFF));
+static_assert(tempo_us_per_quarter / ticks_per_quarter == 1000, "a tick must be a millisecond");
+
+// Everything ahead of the event track's data, as hdr_template until the file
+// is finished and the event track's length (offsets 37 to 40) is filled in.
 extern std::array<std::uint8_t, 41> hdr;
 
 // Bytes put into the event track so far; the header block does not count.
@@ -44,10 +61,5 @@ void track_filled(std::size_t bytes);
 // Track bytes are gathered and handed to the stream in large writes. This
 // hands over what is gathered; fix_header does so itself.
 int flush_track(std::FILE *out);
-
-// Forgets nbytes, the length in hdr and any gathered bytes, to write another
-// file. qev2mid writes one file per process; the web page, which converts
-// again after every edit, calls it before each file.
-void writer_restart();
 
 #endif

@@ -88,9 +88,10 @@ int main(int argc, char **argv) {
                prog, inpath);
     std::exit(1);
   }
+  midi_reading reading;
   midi_file_info info{};
   midi_fault fault{};
-  if (!midi_open(bytes.data, bytes.size, &info, &fault)) {
+  if (!midi_open(reading, bytes.data, bytes.size, &info, &fault)) {
     put_format(stderr,
                fault.too_late ? "%s: %s cannot be written as QEV: %s at byte %zu\n"
                               : "%s: %s is not a Standard MIDI File: %s at byte %zu\n",
@@ -101,7 +102,7 @@ int main(int argc, char **argv) {
   if (outpath != nullptr && std::strcmp(outpath, "-") == 0) {
     // No lock and no removal here: what was written stays.
     set_binary(stdout);
-    if (write_qev(stdout, name, info) != 0 || std::fclose(stdout) != 0) {
+    if (write_qev(stdout, reading, name, info) != 0 || std::fclose(stdout) != 0) {
       put_format(stderr, "%s: Error writing standard output\n", prog);
       std::exit(1);
     }
@@ -127,7 +128,7 @@ int main(int argc, char **argv) {
     put_format(stderr, "%s: Error creating %s\n", prog, outpath);
     std::exit(1);
   }
-  if (write_qev(out, name, info) != 0) {
+  if (write_qev(out, reading, name, info) != 0) {
     discard_output(out);
     put_format(stderr, "%s: Error writing %s\n", prog, outpath);
     std::exit(1);

@@ -14,39 +14,45 @@
 #include <cstring>
 #include <string>
 
-// The findings, formatted into one buffer that goes out whole lines at a
-// time: a printf per piece cost more than the check itself on a file where
-// every line has a finding.
-static std::string pending;
-static bool write_failed = false;
-static line_form form = line_form::text;
-static bool quiet = false;
-static bool channels = false;
-static bool wrote = false;
+// The run's options and what it has written, which main owns. The findings
+// are formatted into one buffer that goes out whole lines at a time: a
+// printf per piece cost more than the check itself on a file where every
+// line has a finding.
+struct run_state {
+  line_form form = line_form::text;
+  bool quiet = false;
+  bool channels = false;
+  std::uint16_t drums = default_drums;
+  std::string pending;
+  bool wrote = false;
+  bool write_failed = false;
+  // The file being checked: its name as its lines give it, and its tally.
+  const char *name = nullptr;
+  check_tally tally;
+};
 
-static check_tally tally;
-
-static void flush_pending() {
-  if (!pending.empty() && !put_text(stdout, pending.data(), pending.size())) {
-    write_failed = true;
+static void flush_pending(run_state &run) {
+  if (!run.pending.empty() && !put_text(stdout, run.pending.data(), run.pending.size())) {
+    run.write_failed = true;
   }
-  pending.clear();
+  run.pending.clear();
 }
 
 static void report(const check_record &r, void *context) {
-  tally_record(tally, r);
-  if (r.kind != check_kind::accepted && !quiet) {
-    wrote = true;
-    append_finding(pending, r, static_cast<const char *>(context), form);
-    if (pending.size() >= 64 * 1024) {
-      flush_pending();
+  auto &run = *static_cast<run_state *>(context);
+  tally_record(run.tally, r);
+  if (r.kind != check_kind::accepted && !run.quiet) {
+    run.wrote = true;
+    append_finding(run.pending, r, run.name, run.form);
+    if (run.pending.size() >= 64 * 1024) {
+      flush_pending(run);
     }
   }
 }
 
 // Checks one file: 0 when nothing is found, 1 when something is, 2 when
 // the converter cannot convert it or it cannot be checked.
-static int check_file(const char *prog, const char *path) {
+static int check_file(run_state &run, const char *prog, const char *path) {
   bool from_stdin = std::strcmp(path, "-") == 0;
   bool directory = false;
   std::FILE *in = from_stdin ? stdin : open_input(path, &directory);
@@ -61,16 +67,17 @@ static int check_file(const char *prog, const char *path) {
   if (from_stdin) {
     set_binary(stdin);
   }
-  const char *name = form == line_form::json ? (from_stdin ? "<stdin>" : path) : shown.c_str();
-  tally = check_tally{};
-  int rc = check_stream(in, report, const_cast<char *>(name));
+  run.name = run.form == line_form::json ? (from_stdin ? "<stdin>" : path) : shown.c_str();
+  run.tally = check_tally{};
+  int rc = check_stream(in, run.drums, report, &run);
   if (!from_stdin) {
     std::fclose(in);
   }
-  flush_pending();
+  flush_pending(run);
+  const check_tally &tally = run.tally;
   std::uint64_t found = tally.by_level[0] + tally.by_level[1] + tally.by_level[2];
-  if (found != 0 || channels) {
-    std::string text = summary_text(shown.c_str(), tally, rc == 0, channels);
+  if (found != 0 || run.channels) {
+    std::string text = summary_text(shown.c_str(), tally, rc == 0, run.channels);
     put_text(stderr, text.data(), text.size());
   }
   return rc != 0 ? 2 : found != 0 ? 1 : 0;
@@ -93,6 +100,7 @@ int main(int argc, char **argv) {
   platform_start(&argc, &argv);
   const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qevcheck";
   const char *color = "auto";
+  run_state run;
   int first_file = argc;
   for (int i = 1; i < argc; ++i) {
     const char *a = argv[i];
@@ -123,17 +131,17 @@ int main(int argc, char **argv) {
     }
     bool ok = true;
     if (std::strcmp(a, "--format=json") == 0) {
-      form = line_form::json;
+      run.form = line_form::json;
     } else if (std::strcmp(a, "--quiet") == 0) {
-      quiet = true;
+      run.quiet = true;
     } else if (std::strcmp(a, "--channels") == 0) {
-      channels = true;
+      run.channels = true;
     } else if (std::strncmp(a, "--color=", 8) == 0) {
       color = a + 8;
       ok = std::strcmp(color, "auto") == 0 || std::strcmp(color, "always") == 0 ||
            std::strcmp(color, "never") == 0;
     } else if (std::strncmp(a, "--drums=", 8) == 0) {
-      ok = parse_drums(a + 8, &drum_channels);
+      ok = parse_drums(a + 8, &run.drums);
     } else {
       ok = false;
     }
@@ -147,22 +155,22 @@ int main(int argc, char **argv) {
     return 2;
   }
   const char *no_color = std::getenv("NO_COLOR");
-  if (form == line_form::json) {
+  if (run.form == line_form::json) {
     set_binary(stdout);
   } else if (std::strcmp(color, "always") == 0 ||
              (std::strcmp(color, "auto") == 0 && (no_color == nullptr || *no_color == '\0') &&
               colors_text(stdout))) {
-    form = line_form::color;
+    run.form = line_form::color;
   }
   int worst = 0;
   for (int i = first_file; i < argc; ++i) {
-    int rc = check_file(prog, argv[i]);
+    int rc = check_file(run, prog, argv[i]);
     worst = rc > worst ? rc : worst;
   }
   // A closed standard output is no fault when there was nothing to put on it.
-  if (wrote && write_failed) {
+  if (run.wrote && run.write_failed) {
     put_format(stderr, "%s: Error writing standard output\n", prog);
     return 2;
   }
-  return wrote && finish_output(prog) != 0 ? 2 : worst;
+  return run.wrote && finish_output(prog) != 0 ? 2 : worst;
 }

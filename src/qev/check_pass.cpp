@@ -9,6 +9,7 @@
 #include "plain_scan.h"
 
 #include <cstring>
+#include <memory>
 
 namespace {
 
@@ -18,14 +19,23 @@ struct run_state {
   std::size_t column, byte_column;
 };
 
+// One check's state, on check_stream's stack: nothing of it outlives the
+// check or is shared with another, so that checks may follow or nest.
+struct pass_state {
+  text_input input;
+  note_states notes;
+  run_state run{};
+  check_report report_to;
+  void *context;
+  // The plain scan's events and where their lines' fields stand.
+  std::array<timed_event, 256> events;
+  std::array<plain_line, 256> lines;
+};
+
 } // namespace
 
-static run_state run;
-static check_report report_to;
-static void *report_context;
-
-static void report(const check_record &r) {
-  report_to(r, report_context);
+static void report(const pass_state &pass, const check_record &r) {
+  pass.report_to(r, pass.context);
 }
 
 // A line whose first field converts as a number is meant as an event; any
@@ -75,30 +85,31 @@ static finding_code skip_code(field_problem &p) {
   return finding_code::missing_field;
 }
 
-static void end_run() {
+static void end_run(pass_state &pass) {
+  const run_state &run = pass.run;
   if (run.lines > 1) {
     check_record r = record_at(check_kind::run_of_earlier, finding_code::out_of_order,
                                severity::note, run.first, run.column, run.byte_column);
     r.related = run.last;
     r.count = run.lines - 1;
-    report(r);
+    report(pass, r);
   }
-  run = run_state{};
+  pass.run = run_state{};
 }
 
 // The findings of a line that is not an event: its reason, or the byte-order
 // mark that makes a comment of it.
-static void check_not_event(check_record &r, const char *line) {
+static void check_not_event(pass_state &pass, check_record &r, const char *line) {
   if (meant_as_event(r.problem)) {
     r.kind = check_kind::skipped;
     r.code = skip_code(r.problem);
     r.level = severity::warning;
     r.column = r.byte_column = field_column(line, r.problem.value);
-    report(r);
+    report(pass, r);
     // A note on that fails only at its velocity still names its note.
     if (r.problem.starts[static_cast<std::size_t>(field::velocity)] != nullptr &&
         (r.event.status & 0xF0) == 0x90) {
-      note_skipped_on(r, line);
+      note_skipped_on(pass.notes, r, line);
     }
     return;
   }
@@ -106,13 +117,14 @@ static void check_not_event(check_record &r, const char *line) {
   field_problem why;
   if (std::memcmp(line, "\xEF\xBB\xBF", 3) == 0 &&
       (explain_line(line + 3, &e, &why) || meant_as_event(why))) {
-    report(record_at(check_kind::hidden_by_bom, finding_code::byte_order_mark, severity::warning,
-                     r.line, 1, 1));
+    report(pass, record_at(check_kind::hidden_by_bom, finding_code::byte_order_mark,
+                           severity::warning, r.line, 1, 1));
   }
 }
 
-static void check_earlier(check_record &r, const char *line, std::uint32_t last_time,
-                          std::uint64_t last_line) {
+static void check_earlier(pass_state &pass, check_record &r, const char *line,
+                          std::uint32_t last_time, std::uint64_t last_line) {
+  run_state &run = pass.run;
   r.kind = check_kind::earlier;
   r.code = finding_code::out_of_order;
   r.level = severity::warning;
@@ -126,9 +138,9 @@ static void check_earlier(check_record &r, const char *line, std::uint32_t last_
     run.byte_column = r.byte_column;
   }
   run.last = r.line;
-  report(r);
+  report(pass, r);
   if (is_note_on(r.event)) {
-    note_skipped_on(r, line);
+    note_skipped_on(pass.notes, r, line);
   }
 }
 
@@ -136,13 +148,13 @@ static void check_earlier(check_record &r, const char *line, std::uint32_t last_
 // the first bytes; the input buffer holds the start of the file while its
 // first line is read, but for a NUL among its first two bytes, which the
 // input has overwritten with the line feed that ends the data.
-static check_kind not_text(const char *start) {
+static check_kind not_text(const text_input &input, const char *start) {
   if (std::memcmp(start, "MThd", 4) == 0 ||
       (std::memcmp(start, "RIFF", 4) == 0 && std::memcmp(start + 8, "RMID", 4) == 0)) {
     return check_kind::midi_file;
   }
   bool marked = std::memcmp(start, "\xFF\xFE", 2) == 0 || std::memcmp(start, "\xFE\xFF", 2) == 0;
-  std::size_t nul_at = input_error == input_fault::nul ? input_error_column : 0;
+  std::size_t nul_at = input.error == input_fault::nul ? input.error_column : 0;
   bool first_nul = nul_at == 1;
   bool second_nul = nul_at == 2 || (nul_at == 1 && start[1] == '\0');
   // Text of ASCII in 16 bits has a NUL beside every character; two NULs
@@ -151,72 +163,78 @@ static check_kind not_text(const char *start) {
   return marked || ascii_in_16_bits ? check_kind::utf_16 : check_kind::cannot_convert;
 }
 
-static void report_stop() {
-  end_run();
-  const char *line = input_buf + input_pos;
-  check_kind kind = input_line == 1 ? not_text(input_buf) : check_kind::cannot_convert;
-  if (kind == check_kind::utf_16 && input_error != input_fault::nul) {
+static void report_stop(pass_state &pass) {
+  end_run(pass);
+  const text_input &input = pass.input;
+  const char *data = input_data(input), *line = data + input.pos;
+  check_kind kind = input.line == 1 ? not_text(input, data) : check_kind::cannot_convert;
+  if (kind == check_kind::utf_16 && input.error != input_fault::nul) {
     kind = check_kind::cannot_convert;
   }
   static constexpr std::array<finding_code, 6> codes = {
       finding_code::read_error, finding_code::read_error,         finding_code::line_too_long,
       finding_code::nul_byte,   finding_code::no_final_line_feed, finding_code::end_mark_in_line};
-  check_record r = record_at(kind, codes[static_cast<std::size_t>(input_error)], severity::error,
-                             input_line, 1, 1);
+  check_record r = record_at(kind, codes[static_cast<std::size_t>(input.error)], severity::error,
+                             input.line, 1, 1);
   r.code = kind == check_kind::midi_file ? finding_code::midi_file
            : kind == check_kind::utf_16  ? finding_code::utf_16
                                          : r.code;
-  r.fault = input_error;
-  r.error = input_errno;
-  std::size_t at = input_error == input_fault::too_long       ? max_line + 1
-                   : input_error == input_fault::no_line_feed ? input_len - input_pos + 1
-                                                              : input_error_column;
+  r.fault = input.error;
+  r.error = input.sys_error;
+  std::size_t at = input.error == input_fault::too_long       ? max_line + 1
+                   : input.error == input_fault::no_line_feed ? input.len - input.pos + 1
+                                                              : input.error_column;
   if (kind == check_kind::cannot_convert && at != 0) {
     r.byte_column = at;
     r.column = char_column(line, at);
   }
-  if (input_error == input_fault::read_failed) {
+  if (input.error == input_fault::read_failed) {
     r.line = r.column = r.byte_column = 0;
   }
-  report(r);
+  report(pass, r);
 }
 
 // Plain lines, many at a time, through the converter's own plain scan:
 // each is an accepted event with nothing to explain, so only its note is
 // checked. Returns whether the scan took any.
-static bool check_plain_lines(std::uint32_t &last_time, std::uint64_t &last_line) {
-  static std::array<timed_event, 256> events;
-  static std::array<plain_line, 256> lines;
-  const char *p = input_buf + input_pos;
-  std::size_t n = scan_plain_lines(&p, input_buf + input_len, last_time, events.data(),
-                                   lines.data(), events.size());
+static bool check_plain_lines(pass_state &pass, std::uint32_t &last_time,
+                              std::uint64_t &last_line) {
+  text_input &input = pass.input;
+  const auto &events = pass.events;
+  const auto &lines = pass.lines;
+  const char *data = input_data(input), *p = data + input.pos;
+  std::size_t n = scan_plain_lines(&p, data + input.len, last_time, pass.events.data(),
+                                   pass.lines.data(), events.size());
   if (n == 0) {
     return false;
   }
-  end_run();
-  const char *line = input_buf + input_pos;
+  end_run(pass);
+  const char *line = data + input.pos;
   check_record r{};
   r.kind = check_kind::accepted;
   for (std::size_t k = 0; k < n; ++k) {
-    r.line = ++input_line;
+    r.line = ++input.line;
     r.event = events[k];
     r.problem.starts[static_cast<std::size_t>(field::note)] = line + lines[k].note;
-    report(r);
-    check_note(r, line, report_to, report_context);
+    report(pass, r);
+    check_note(pass.notes, r, line, pass.report_to, pass.context);
     line += lines[k].length;
   }
-  input_pos = static_cast<std::size_t>(p - input_buf);
+  input.pos = static_cast<std::size_t>(p - data);
   last_time = events[n - 1].time;
-  last_line = input_line;
+  last_line = input.line;
   return true;
 }
 
-int check_stream(std::FILE *in, check_report to, void *context) {
-  input_restart();
-  report_to = to;
-  report_context = context;
-  notes_restart();
-  run = run_state{};
+int check_stream(std::FILE *in, std::uint16_t drums, check_report to, void *context) {
+  // On the heap, for a check may run inside another's report on a small
+  // stack; the plain scan's arrays are left for it to fill.
+  std::unique_ptr<pass_state> owned(new pass_state);
+  pass_state &pass = *owned;
+  pass.notes.drums = drums;
+  pass.report_to = to;
+  pass.context = context;
+  text_input &input = pass.input;
   std::uint32_t last_time = 0;
   std::uint64_t last_line = 0;
   const char *line = nullptr;
@@ -224,53 +242,53 @@ int check_stream(std::FILE *in, check_report to, void *context) {
   plain_pace pace;
   for (;;) {
     if (plain_due(pace)) {
-      bool took = check_plain_lines(last_time, last_line);
+      bool took = check_plain_lines(pass, last_time, last_line);
       plain_tried(pace, took);
       if (took) {
         continue;
       }
     }
-    if ((rc = next_line(in, &line)) != 0) {
+    if ((rc = next_line(input, in, &line)) != 0) {
       break;
     }
     check_record r{};
-    r.line = input_line;
+    r.line = input.line;
     if (!explain_line(line, &r.event, &r.problem)) {
-      check_not_event(r, line);
+      check_not_event(pass, r, line);
     } else if (!in_order(r.event.time, last_time)) {
-      check_earlier(r, line, last_time, last_line);
+      check_earlier(pass, r, line, last_time, last_line);
     } else {
-      end_run();
+      end_run(pass);
       last_time = r.event.time;
-      last_line = input_line;
+      last_line = input.line;
       r.kind = check_kind::accepted;
-      report(r);
+      report(pass, r);
       if (r.problem.glued != nullptr) {
         check_record g = r;
         g.kind = check_kind::glued;
         g.code = finding_code::glued_text;
         g.level = severity::warning;
         g.column = g.byte_column = field_column(line, r.problem.glued);
-        report(g);
+        report(pass, g);
       }
-      check_note(r, line, report_to, report_context);
+      check_note(pass.notes, r, line, to, context);
     }
   }
   if (rc == -2) {
-    report_stop();
+    report_stop(pass);
     return -2;
   }
-  end_run();
-  if (mark_line != 0) {
+  end_run(pass);
+  if (input.mark_line != 0) {
     bool padding = true;
-    std::uint64_t ignored = bytes_after_mark(in, &padding);
+    std::uint64_t ignored = bytes_after_mark(input, in, &padding);
     if (!padding) {
       check_record r = record_at(check_kind::after_mark, finding_code::end_mark, severity::note,
-                                 mark_line, mark_column, mark_column);
+                                 input.mark_line, input.mark_column, input.mark_column);
       r.count = ignored;
-      report(r);
+      report(pass, r);
     }
   }
-  report_still_sounding(report_to, report_context);
+  report_still_sounding(pass.notes, to, context);
   return 0;
 }

@@ -111,7 +111,7 @@ struct check_record {
 // The channels whose notes end by themselves, as drums do: a note on with
 // no note off is no finding there, but a stray note off still is. Bit n is
 // channel n; channel j (9), General MIDI's percussion channel, by default.
-extern std::uint16_t drum_channels;
+inline constexpr std::uint16_t default_drums = 1 << 9;
 
 // The drum channels as letters name them, "jk", or "none": the one form
 // qevcheck's --drums and the web page take. False, with *mask untouched,
@@ -123,9 +123,10 @@ bool parse_drums(const char *letters, std::uint16_t *mask);
 // when the run ends. Notes still sounding come last, in line order.
 using check_report = void (*)(const check_record &record, void *context);
 
-// Checks the stream from its start. Returns 0 when the converter would
-// convert it, -2 when its content (or a failed read) stops the converter;
-// no note is checked past that.
-int check_stream(std::FILE *in, check_report report, void *context);
+// Checks the stream from its start, with drums as the drum channels.
+// Returns 0 when the converter would convert it, -2 when its content (or a
+// failed read) stops the converter; no note is checked past that. Each check
+// keeps its state to itself, so that a report may start another.
+int check_stream(std::FILE *in, std::uint16_t drums, check_report report, void *context);
 
 #endif

@@ -4,6 +4,7 @@
 // the text input and the field rules, one at a time.
 #include "event_reader.h"
 
+#include "midi/midi_writer.h"
 #include "plain_scan.h"
 
 #include <array>
@@ -18,11 +19,16 @@ static std::size_t queue_tail = 0;
 
 static plain_pace pace;
 
-void reader_restart() {
+// The converter's own input: parse_cmd takes only the stream.
+static text_input input;
+
+void convert_restart() {
   curtime = 0;
   queue_head = queue_tail = 0;
   pace = plain_pace{};
-  input_restart();
+  input = text_input{};
+  nbytes = 0;
+  hdr = hdr_template;
 }
 
 // Refills the queue from plain lines, or with the next accepted line of
@@ -32,17 +38,17 @@ void reader_restart() {
 [[gnu::noinline]] static int refill_queue(std::FILE *in) {
   for (;;) {
     if (plain_due(pace)) {
-      const char *p = input_buf + input_pos;
+      const char *data = input_data(input), *p = data + input.pos;
       queue_head = 0;
-      queue_tail = scan_plain(&p, input_buf + input_len, curtime, queue.data(), queue.size());
-      input_pos = static_cast<std::size_t>(p - input_buf);
+      queue_tail = scan_plain(&p, data + input.len, curtime, queue.data(), queue.size());
+      input.pos = static_cast<std::size_t>(p - data);
       plain_tried(pace, queue_tail > 0);
       if (queue_tail > 0) {
         return 0;
       }
     }
     const char *line = nullptr;
-    if (int rc = next_line(in, &line); rc != 0) {
+    if (int rc = next_line(input, in, &line); rc != 0) {
       return rc;
     }
     // Invalid lines are comments, and earlier events are dropped, silently.

@@ -26,9 +26,11 @@ int parse_cmd(std::FILE *in, std::uint32_t *delta, std::uint8_t *status, std::ui
 // called again.
 int next_events(std::FILE *in, const timed_event **events, std::size_t *count);
 
-// Forgets curtime and any buffered input, to read another stream from its
-// start. qev2mid reads one stream per process; the web page, which converts
-// again after every edit, calls it before each stream.
-void reader_restart();
+// Sets the converter's process-wide state as a process starts: curtime, the
+// reader's buffered input, nbytes and hdr. qev2mid converts once per
+// process and never needs it; the web page, which converts again after
+// every edit, and the tests and the fuzz target, which convert many files,
+// call it before each conversion.
+void convert_restart();
 
 #endif

@@ -6,19 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-
-namespace {
-
-// Lines count from 1: line 0 is none. Columns fit 16 bits, for a line holds
-// at most max_line characters.
-struct note_state {
-  std::uint64_t began, skipped_on;
-  std::uint16_t column, skipped_column;
-};
-
-} // namespace
-
-std::uint16_t drum_channels = 1 << 9;
+#include <vector>
 
 bool parse_drums(const char *letters, std::uint16_t *mask) {
   if (std::strcmp(letters, "none") == 0) {
@@ -39,17 +27,9 @@ bool parse_drums(const char *letters, std::uint16_t *mask) {
   return true;
 }
 
-static std::array<std::array<note_state, 128>, 16> notes;
-
 // A drum's note on sounds until it dies away, whatever the state says.
-static bool is_drum(std::size_t chan) {
-  return ((drum_channels >> chan) & 1) != 0;
-}
-
-void notes_restart() {
-  for (auto &chan : notes) {
-    chan.fill(note_state{});
-  }
+static bool is_drum(const note_states &notes, std::size_t chan) {
+  return ((notes.drums >> chan) & 1) != 0;
 }
 
 static std::uint16_t note_column(const check_record &r, const char *line) {
@@ -57,8 +37,8 @@ static std::uint16_t note_column(const check_record &r, const char *line) {
       field_column(line, r.problem.starts[static_cast<std::size_t>(field::note)]));
 }
 
-void note_skipped_on(const check_record &r, const char *line) {
-  note_state &s = notes[r.event.status & 0x0F][r.event.note];
+void note_skipped_on(note_states &notes, const check_record &r, const char *line) {
+  note_state &s = notes.at[r.event.status & 0x0F][r.event.note];
   s.skipped_on = r.line;
   s.skipped_column = note_column(r, line);
 }
@@ -73,15 +53,16 @@ static void report_note(check_kind kind, finding_code code, std::uint64_t line, 
 
 // What a stray note off may come from: a skipped note on, or the same note
 // sounding on another channel.
-static void explain_stray(const check_record &r, check_report report, void *context) {
-  const note_state &s = notes[r.event.status & 0x0F][r.event.note];
+static void explain_stray(const note_states &notes, const check_record &r, check_report report,
+                          void *context) {
+  const note_state &s = notes.at[r.event.status & 0x0F][r.event.note];
   if (s.skipped_on != 0) {
     report_note(check_kind::skipped_note_on, finding_code::stray_note_off, s.skipped_on,
                 s.skipped_column, r, report, context);
   }
-  for (std::size_t chan = 0; chan < notes.size(); ++chan) {
-    const note_state &o = notes[chan][r.event.note];
-    if (o.began != 0 && !is_drum(chan)) {
+  for (std::size_t chan = 0; chan < notes.at.size(); ++chan) {
+    const note_state &o = notes.at[chan][r.event.note];
+    if (o.began != 0 && !is_drum(notes, chan)) {
       check_record other = r;
       other.event.status = static_cast<std::uint8_t>(0x90 | chan);
       report_note(check_kind::sounding_elsewhere, finding_code::stray_note_off, o.began, o.column,
@@ -91,11 +72,12 @@ static void explain_stray(const check_record &r, check_report report, void *cont
 }
 
 // The record is copied only for a finding, which few events have.
-void check_note(const check_record &event, const char *line, check_report report, void *context) {
-  note_state &s = notes[event.event.status & 0x0F][event.event.note];
+void check_note(note_states &notes, const check_record &event, const char *line,
+                check_report report, void *context) {
+  note_state &s = notes.at[event.event.status & 0x0F][event.event.note];
   bool on = is_note_on(event.event);
   std::uint16_t column = note_column(event, line);
-  bool sounding = on && s.began != 0 && !is_drum(event.event.status & 0x0Fu);
+  bool sounding = on && s.began != 0 && !is_drum(notes, event.event.status & 0x0Fu);
   if (sounding || (!on && s.began == 0)) {
     check_record r = event;
     r.column = r.byte_column = column;
@@ -108,7 +90,7 @@ void check_note(const check_record &event, const char *line, check_report report
       report_note(check_kind::began_here, finding_code::already_sounding, s.began, s.column, r,
                   report, context);
     } else {
-      explain_stray(r, report, context);
+      explain_stray(notes, r, report, context);
     }
   }
   s.began = on ? event.line : 0;
@@ -116,23 +98,23 @@ void check_note(const check_record &event, const char *line, check_report report
   s.column = column;
 }
 
-void report_still_sounding(check_report report, void *context) {
-  static std::array<check_record, 16 * 128> left;
-  std::size_t n = 0;
-  for (std::size_t chan = 0; chan < notes.size(); ++chan) {
-    for (std::size_t note = 0; note < notes[chan].size(); ++note) {
-      const note_state &s = notes[chan][note];
-      if (s.began != 0 && !is_drum(chan)) {
-        left[n] = record_at(check_kind::still_sounding, finding_code::still_sounding,
-                            severity::warning, s.began, s.column, s.column);
-        left[n].event.status = static_cast<std::uint8_t>(0x90 | chan);
-        left[n++].event.note = static_cast<std::uint8_t>(note);
+void report_still_sounding(const note_states &notes, check_report report, void *context) {
+  std::vector<check_record> left;
+  for (std::size_t chan = 0; chan < notes.at.size(); ++chan) {
+    for (std::size_t note = 0; note < notes.at[chan].size(); ++note) {
+      const note_state &s = notes.at[chan][note];
+      if (s.began != 0 && !is_drum(notes, chan)) {
+        check_record &r =
+            left.emplace_back(record_at(check_kind::still_sounding, finding_code::still_sounding,
+                                        severity::warning, s.began, s.column, s.column));
+        r.event.status = static_cast<std::uint8_t>(0x90 | chan);
+        r.event.note = static_cast<std::uint8_t>(note);
       }
     }
   }
-  std::sort(left.begin(), left.begin() + static_cast<std::ptrdiff_t>(n),
+  std::sort(left.begin(), left.end(),
             [](const check_record &a, const check_record &b) { return a.line < b.line; });
-  for (std::size_t i = 0; i < n; ++i) {
-    report(left[i], context);
+  for (const check_record &r : left) {
+    report(r, context);
   }
 }

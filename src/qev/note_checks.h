@@ -32,17 +32,31 @@ inline bool is_note_on(const timed_event &e) {
   return (e.status & 0xF0) == 0x90 && e.velocity != 0;
 }
 
-// Silences every note, for a new file.
-void notes_restart();
+// A note's state: the line where it began to sound, and the last skipped
+// line that meant to start it, both forgotten by the next accepted event for
+// that note. Lines count from 1: line 0 is none. Columns fit 16 bits, for a
+// line holds at most max_line characters.
+struct note_state {
+  std::uint64_t began, skipped_on;
+  std::uint16_t column, skipped_column;
+};
+
+// The notes of one check, all silent as it starts, and the channels that are
+// drums there.
+struct note_states {
+  std::array<std::array<note_state, 128>, 16> at{};
+  std::uint16_t drums = default_drums;
+};
 
 // Remembers a skipped line that meant to start r's note, for a stray note
 // off to point at; r.problem tells where its note stands.
-void note_skipped_on(const check_record &r, const char *line);
+void note_skipped_on(note_states &notes, const check_record &r, const char *line);
 
 // The findings about the note of r, an accepted event, each with its note.
-void check_note(const check_record &r, const char *line, check_report report, void *context);
+void check_note(note_states &notes, const check_record &r, const char *line, check_report report,
+                void *context);
 
 // A finding for each note still sounding, in the order of their lines.
-void report_still_sounding(check_report report, void *context);
+void report_still_sounding(const note_states &notes, check_report report, void *context);
 
 #endif

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <string>
+#include <vector>
 
 // 0 to 999 written out, without leading zeros: three digits and a length.
 struct small_number {
@@ -126,13 +127,13 @@ std::string dropped_summary(const midi_file_info &info) {
   return dropped;
 }
 
-int write_qev(std::FILE *out, const char *name, const midi_file_info &info) {
+int write_qev(std::FILE *out, midi_reading &reading, const char *name, const midi_file_info &info) {
   std::string head = preamble(name, info);
   std::fwrite(head.data(), 1, head.size(), out);
-  static std::array<char, 64 * 1024> pending;
+  std::vector<char> pending(64 * 1024);
   std::size_t len = 0;
   midi_note n{};
-  while (midi_next(&n)) {
+  while (midi_next(reading, &n)) {
     if (pending.size() - len < max_event_line) {
       std::fwrite(pending.data(), 1, len, out);
       len = 0;

@@ -22,9 +22,9 @@ std::size_t format_event(char *out, const midi_note &n);
 // 4 meta events"; empty when nothing was dropped.
 std::string dropped_summary(const midi_file_info &info);
 
-// Writes the comment lines, then every note that midi_next hands out. name
-// is the input's file name, shown without its directory, or null. Returns 0,
-// or -1 when a write failed.
-int write_qev(std::FILE *out, const char *name, const midi_file_info &info);
+// Writes the comment lines, then every note that midi_next hands out of the
+// reading that midi_open started. name is the input's file name, shown
+// without its directory, or null. Returns 0, or -1 when a write failed.
+int write_qev(std::FILE *out, midi_reading &reading, const char *name, const midi_file_info &info);
 
 #endif

@@ -4,6 +4,7 @@
 #ifndef QEV2MID_TEXT_INPUT_H
 #define QEV2MID_TEXT_INPUT_H
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -24,47 +25,64 @@ enum class input_fault {
   mark_in_line, // a 0x1A ends the input inside a line
 };
 
-// The fault that made next_line return -2, and the column (from 1, a CR
-// before the line feed not counted) of the NUL or the 0x1A. For a failed
-// read, input_errno holds the system's reason.
-extern input_fault input_error;
-extern std::size_t input_error_column;
-extern int input_errno;
+// Why no more data will come.
+enum class data_end : std::uint8_t { none, end_of_file, at_mark, nul, read_error };
 
-// The number of the line that next_line returned last or found at fault,
-// counting line feeds as an editor does. Lines taken straight from the
-// buffer (the plain scan's) are counted only where the caller adds them, as
-// the checking pass does.
-extern std::uint64_t input_line;
-
-// Where a 0x1A ended the input, when one did: its line and column.
-extern std::uint64_t mark_line;
-extern std::size_t mark_column;
-
-// The block buffer. input_buf[input_pos, input_len) is read but not yet
-// taken, and input_buf[input_len] is always a line feed, so that a scan
-// stops at the end of the data without testing for it. Before the data
-// there are input_spare bytes that are never a carriage return, and behind
-// input_buf[input_len] at least input_lookahead bytes that may be read.
+// Before the data there are input_spare bytes that are never a carriage
+// return, and behind its end at least input_lookahead bytes that may be read.
 inline constexpr std::size_t input_spare = 8;
 inline constexpr std::size_t input_lookahead = 64;
-extern char *const input_buf;
-extern std::size_t input_pos;
-extern std::size_t input_len;
+// Room in front of the data for an unfinished line carried over from the
+// last block, and behind it for the line feed that ends the data.
+inline constexpr std::size_t input_storage =
+    input_spare + max_line + 2 + read_block_size + 1 + input_lookahead;
 
-// The next line at input_buf[input_pos]. Returns 0 and points *line at it,
-// ending in its only line feed; -1 at the end of the input; -2 when the
-// input cannot be read to its end (see input_error). Reads more of the
-// stream as needed, but never more than a line's first 999 bytes to find
-// its end. Must not be called again after it returned something other than 0.
-int next_line(std::FILE *in, const char **line);
+// One stream's reading: its block buffer, where the reading stands and why it
+// ended. Whoever reads a stream owns one, and a fresh one reads a new stream
+// from its start: nothing of it is shared, so readers may nest.
+struct text_input {
+  // The data starts input_spare bytes in (input_data). data[pos, len) is
+  // read but not yet taken, and data[len] is always a line feed, so that a
+  // scan stops at the end of the data without testing for it.
+  std::array<char, input_storage> storage{};
+  std::size_t pos = 0;
+  std::size_t len = 0;
+  // Where the data read so far ends, even once it was cut at a NUL or a 0x1A.
+  std::size_t read_len = 0;
+  data_end ended = data_end::none;
+  // The fault that made next_line return -2, and the column (from 1, a CR
+  // before the line feed not counted) of the NUL or the 0x1A. For a failed
+  // read, sys_error holds the system's reason (errno).
+  input_fault error = input_fault::none;
+  std::size_t error_column = 0;
+  int sys_error = 0;
+  // The number of the line that next_line returned last or found at fault,
+  // counting line feeds as an editor does. Lines taken straight from the
+  // buffer (the plain scan's) are counted only where the caller adds them,
+  // as the checking pass does.
+  std::uint64_t line = 0;
+  // Where a 0x1A ended the input, when one did: its line and column.
+  std::uint64_t mark_line = 0;
+  std::size_t mark_column = 0;
+};
+
+inline char *input_data(text_input &in) {
+  return in.storage.data() + input_spare;
+}
+inline const char *input_data(const text_input &in) {
+  return in.storage.data() + input_spare;
+}
+
+// The next line at input_data(in) + in.pos. Returns 0 and points *line at it, ending
+// in its only line feed; -1 at the end of the input; -2 when the input cannot
+// be read to its end (see in.error). Reads more of the stream as needed, but
+// never more than a line's first 999 bytes to find its end. Must not be
+// called again after it returned something other than 0.
+int next_line(text_input &in, std::FILE *stream, const char **line);
 
 // After next_line returned -1 at a 0x1A: the number of bytes after it, read
 // to the end of the stream, and whether they are all 0x1A, CR or LF, the
 // padding old programs left behind.
-std::uint64_t bytes_after_mark(std::FILE *in, bool *padding_only);
-
-// Forgets everything read, to read another stream from its start.
-void input_restart();
+std::uint64_t bytes_after_mark(text_input &in, std::FILE *stream, bool *padding_only);
 
 #endif

@@ -113,14 +113,15 @@ static std::vector<std::uint8_t> contents(std::FILE *f) {
 // mid2qev's output for a MIDI file, less its comment lines; empty when the
 // file is refused.
 static std::string note_lines(const std::vector<std::uint8_t> &midi, bool *accepted) {
+  midi_reading reading;
   midi_file_info info{};
   midi_fault fault{};
-  *accepted = midi_open(midi.data(), midi.size(), &info, &fault);
+  *accepted = midi_open(reading, midi.data(), midi.size(), &info, &fault);
   if (!*accepted) {
     return {};
   }
   std::FILE *qev = memory_file("w+");
-  require(write_qev(qev, "fuzz.mid", info) == 0);
+  require(write_qev(qev, reading, "fuzz.mid", info) == 0);
   std::vector<std::uint8_t> text = contents(qev);
   std::fclose(qev);
   std::string all(text.begin(), text.end()), notes;
@@ -146,8 +147,7 @@ static void check_way_back(const std::uint8_t *data, std::size_t size) {
   require(std::fwrite(first.data(), 1, first.size(), in) == first.size());
   std::rewind(in);
   std::FILE *out = memory_file("w+");
-  reader_restart();
-  writer_restart();
+  convert_restart();
   require(write_header(out) == 0);
   std::uint32_t delta = 0;
   std::uint8_t status = 0, note = 0, velocity = 0;
@@ -171,8 +171,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::FILE *out = memory_file("wb");
 
   // One conversion per process in the program; here, one per input.
-  reader_restart();
-  writer_restart();
+  convert_restart();
 
   require(write_header(out) == 0);
   std::vector<std::uint64_t> accepted;
@@ -189,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // qevcheck's pass accepts exactly these events and stops where the reader does.
   std::rewind(in);
   std::vector<std::uint64_t> checked;
-  require((check_stream(in, collect_accepted, &checked) == -2) == (rc == -2) &&
+  require((check_stream(in, default_drums, collect_accepted, &checked) == -2) == (rc == -2) &&
           checked == accepted);
   if (rc == -1) {
     require(write_eot(out) == 0 && fix_header(out) == 0);
@@ -209,8 +208,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   // file, or fail to read where this did.
   std::rewind(in);
   std::FILE *again = memory_file("w+b");
-  reader_restart();
-  writer_restart();
+  convert_restart();
   convert_result converted = convert_events(in, again);
   require(rc == -1 ? converted == convert_result::ok && contents(again) == contents(out)
                    : converted == convert_result::read_failed);
