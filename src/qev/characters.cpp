@@ -100,7 +100,8 @@ const char *look_alike_name(char32_t cp) {
 }
 
 std::size_t unit_length(const char *p) {
-  static constexpr const char *units[] = {"msec", "ms", "secs", "sec", "s"};
+  // Characters, not pointers: the table needs no relocation and stays read-only.
+  static constexpr char units[][5] = {"msec", "ms", "secs", "sec", "s"};
   for (const char *unit : units) {
     std::size_t n = 0;
     while (unit[n] != '\0' && p[n] == unit[n]) {
@@ -114,8 +115,8 @@ std::size_t unit_length(const char *p) {
   return 0;
 }
 
-static constexpr const char *pitch_names[12] = {"C",  "C#", "D",  "D#", "E",  "F",
-                                                "F#", "G",  "G#", "A",  "A#", "B"};
+static constexpr char pitch_names[12][3] = {"C",  "C#", "D",  "D#", "E",  "F",
+                                            "F#", "G",  "G#", "A",  "A#", "B"};
 
 void note_name(std::uint8_t note, char *out) {
   const char *pitch = pitch_names[note % 12];

@@ -109,16 +109,17 @@ static std::string preamble(const char *name, const midi_file_info &info) {
 }
 
 std::string dropped_summary(const midi_file_info &info) {
-  static constexpr std::array<std::array<const char *, 2>, 6> kinds = {{
+  static constexpr char kinds[][2][18] = {
       {"program change", "program changes"},
       {"controller", "controllers"},
       {"pitch bend", "pitch bends"},
       {"aftertouch", "aftertouch events"},
       {"system exclusive", "system exclusives"},
       {"meta event", "meta events"},
-  }};
+  };
+  static_assert(std::size(kinds) == static_cast<std::size_t>(dropped_kind::kinds));
   std::string dropped;
-  for (std::size_t k = 0; k < kinds.size(); ++k) {
+  for (std::size_t k = 0; k < std::size(kinds); ++k) {
     if (info.dropped[k] != 0) {
       dropped += dropped.empty() ? "" : ", ";
       dropped += counted(info.dropped[k], kinds[k][0], kinds[k][1]);
