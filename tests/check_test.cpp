@@ -1,6 +1,7 @@
 // The checking pass as records: each row a file and every finding the pass
 // gives for it, in order, with what it returns. A new finding is one row.
-#include "qev/check_pass.h"
+#include "check/check_pass.h"
+#include "cli/channel_letters.h"
 
 #include "layers.h"
 #include "test_names.h"

@@ -1,9 +1,9 @@
 // The reader against its plain reference: the platform's sscanf for the
 // field scan, and a byte-by-byte text-mode reader for the lines.
+#include "check/check_pass.h"
 #include "layers.h"
 #include "midi/midi_writer.h"
-#include "programs/convert_events.h"
-#include "qev/check_pass.h"
+#include "qev/convert_events.h"
 #include "qev/event_reader.h"
 #include "reference.h"
 

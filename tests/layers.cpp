@@ -1,8 +1,8 @@
 // The layers as the rows drive them (layers.h).
 #include "layers.h"
 
+#include "check/check_pass.h"
 #include "midi/midi_writer.h"
-#include "qev/check_pass.h"
 #include "qev/event_reader.h"
 
 #include <gtest/gtest.h>

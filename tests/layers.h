@@ -4,7 +4,7 @@
 #ifndef QEV2MID_TEST_LAYERS_H
 #define QEV2MID_TEST_LAYERS_H
 
-#include "programs/convert_events.h"
+#include "qev/convert_events.h"
 
 #include <array>
 #include <cstdio>

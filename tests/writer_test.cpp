@@ -1,5 +1,5 @@
+#include "cli/output_path.h"
 #include "midi/midi_writer.h"
-#include "programs/output_path.h"
 #include "qev/event_reader.h"
 
 #include "layers.h"

@@ -6,14 +6,15 @@
 // The reader and the writer work on C streams, and the writer patches its
 // header through the stream's descriptor, so the bytes go through files in
 // the module's in-memory file system rather than memory streams.
+#include "check/check_pass.h"
+#include "check/check_summary.h"
+#include "check/finding_text.h"
+#include "cli/channel_letters.h"
+#include "cli/output_path.h"
 #include "midi/midi_reader.h"
 #include "midi/midi_writer.h"
-#include "programs/convert_events.h"
-#include "programs/output_path.h"
-#include "qev/check_pass.h"
-#include "qev/check_summary.h"
+#include "qev/convert_events.h"
 #include "qev/event_reader.h"
-#include "qev/finding_text.h"
 #include "qev/qev_writer.h"
 
 #include <emscripten/emscripten.h>

@@ -1,28 +1,23 @@
 // mid2qev: converts a Standard MIDI File into a QEV event file beside it,
 // the way back from qev2mid. It never replaces a QEV file unless told to.
+#include "cli/output_path.h"
+#include "cli/program.h"
+#include "cli/put_format.h"
 #include "midi/midi_reader.h"
-#include "output_path.h"
 #include "platform/platform.h"
-#include "put_format.h"
 #include "qev/qev_writer.h"
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
-// Help and version go to standard output, which must take them.
-static int finish_output(const char *prog) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0) {
-    put_format(stderr, "%s: Error writing standard output\n", prog);
-    return 1;
-  }
-  return 0;
-}
-
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
-  const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "mid2qev";
-  if (argc == 2 && std::strcmp(argv[1], "--help") == 0) {
+  const char *prog = program_name(argc, argv, "mid2qev");
+  // Help and version go to standard output, which must take them.
+  bool help = argc == 2 && std::strcmp(argv[1], "--help") == 0;
+  bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
+  if (help) {
     put_format(stdout,
                "Usage: %s [-f] [-o OUT] MIDI-FILE\n"
                "Writes the notes of a Standard MIDI File as a QEV event file beside it,\n"
@@ -31,11 +26,15 @@ int main(int argc, char **argv) {
                "  -o OUT  write OUT instead; - is standard output\n"
                "A MIDI-FILE of - is standard input, and then needs -o.\n",
                prog);
-    return finish_output(prog);
-  }
-  if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+  } else if (version) {
     put_format(stdout, "mid2qev %s\n", QEV2MID_VERSION);
-    return finish_output(prog);
+  }
+  if (help || version) {
+    if (!close_stdout()) {
+      put_format(stderr, "%s: Error writing standard output\n", prog);
+      return 1;
+    }
+    return 0;
   }
   bool force = false, usage = false;
   const char *inpath = nullptr;
@@ -102,7 +101,7 @@ int main(int argc, char **argv) {
   if (outpath != nullptr && std::strcmp(outpath, "-") == 0) {
     // No lock and no removal here: what was written stays.
     set_binary(stdout);
-    if (write_qev(stdout, reading, name, info) != 0 || std::fclose(stdout) != 0) {
+    if (write_qev(stdout, reading, name, info) != 0 || !close_stdout()) {
       put_format(stderr, "%s: Error writing standard output\n", prog);
       std::exit(1);
     }

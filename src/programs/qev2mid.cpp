@@ -1,8 +1,9 @@
 // qev2mid: converts a QEV event file into a Standard MIDI File beside it.
-#include "convert_events.h"
-#include "output_path.h"
+#include "cli/output_path.h"
+#include "cli/program.h"
+#include "cli/put_format.h"
 #include "platform/platform.h"
-#include "put_format.h"
+#include "qev/convert_events.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -17,9 +18,7 @@
 
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
-  // Some kernels hand a program started without any words an empty name
-  // instead; a message that begins with ": " would name nothing either.
-  const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qev2mid";
+  const char *prog = program_name(argc, argv, "qev2mid");
   if (argc != 2) {
     put_format(stderr, "Usage: %s QEV-FILE\n", prog);
     std::exit(1);

@@ -1,12 +1,14 @@
 // qevcheck: explains every line of a QEV file that qev2mid skips or stops at,
 // and every note that will not sound as written, one line per finding in the
 // form compilers use, so that editors can jump to it.
-#include "finding_lines.h"
+#include "check/check_pass.h"
+#include "check/check_summary.h"
+#include "check/finding_lines.h"
+#include "cli/channel_letters.h"
+#include "cli/program.h"
+#include "cli/put_format.h"
 #include "platform/platform.h"
-#include "put_format.h"
 #include "qev/characters.h"
-#include "qev/check_pass.h"
-#include "qev/check_summary.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -83,22 +85,21 @@ static int check_file(run_state &run, const char *prog, const char *path) {
   return rc != 0 ? 2 : found != 0 ? 1 : 0;
 }
 
-// Help and version go to standard output, which must take them.
-static int finish_output(const char *prog) {
-  if (std::fflush(stdout) != 0 || std::ferror(stdout) || std::fclose(stdout) != 0) {
-    put_format(stderr, "%s: Error writing standard output\n", prog);
-    return 2;
-  }
-  return 0;
-}
-
 static constexpr const char *usage =
     "Usage: %s [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] "
     "QEV-FILE...\n";
 
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
-  const char *prog = argc > 0 && argv[0][0] != '\0' ? argv[0] : "qevcheck";
+  const char *prog = program_name(argc, argv, "qevcheck");
+  // Help, version and findings go to standard output, which must take them.
+  auto finish_output = [prog]() {
+    if (!close_stdout()) {
+      put_format(stderr, "%s: Error writing standard output\n", prog);
+      return 2;
+    }
+    return 0;
+  };
   const char *color = "auto";
   run_state run;
   int first_file = argc;
@@ -123,11 +124,11 @@ int main(int argc, char **argv) {
                  "Exit status: 0 when nothing is found; 1 when something is, but qev2mid\n"
                  "converts the files; 2 when qev2mid cannot convert one, or one cannot be\n"
                  "checked.\n");
-      return finish_output(prog);
+      return finish_output();
     }
     if (std::strcmp(a, "--version") == 0) {
       put_format(stdout, "qevcheck %s\n", QEV2MID_VERSION);
-      return finish_output(prog);
+      return finish_output();
     }
     bool ok = true;
     if (std::strcmp(a, "--format=json") == 0) {
@@ -172,5 +173,5 @@ int main(int argc, char **argv) {
     put_format(stderr, "%s: Error writing standard output\n", prog);
     return 2;
   }
-  return run.wrote && finish_output(prog) != 0 ? 2 : worst;
+  return run.wrote && finish_output() != 0 ? 2 : worst;
 }

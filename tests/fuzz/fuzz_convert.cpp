@@ -2,13 +2,13 @@
 // checks that whatever file comes out is one every MIDI reader accepts. The
 // same bytes go through mid2qev's reader: whatever it accepts must come back
 // the same through qev2mid and mid2qev again.
+#include "check/check_pass.h"
+#include "check/finding_text.h"
 #include "midi/midi_reader.h"
 #include "midi/midi_writer.h"
-#include "programs/convert_events.h"
 #include "qev/characters.h"
-#include "qev/check_pass.h"
+#include "qev/convert_events.h"
 #include "qev/event_reader.h"
-#include "qev/finding_text.h"
 #include "qev/qev_writer.h"
 
 #include <cstddef>

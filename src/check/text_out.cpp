@@ -2,7 +2,7 @@
 // characters named the way a reader can find them in an editor.
 #include "text_out.h"
 
-#include "characters.h"
+#include "qev/characters.h"
 
 #include <cstring>
 

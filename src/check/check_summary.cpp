@@ -3,7 +3,7 @@
 // against what will sound.
 #include "check_summary.h"
 
-#include "characters.h"
+#include "qev/characters.h"
 
 #include <cstdio>
 

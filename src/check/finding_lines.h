@@ -4,7 +4,7 @@
 #ifndef QEV2MID_FINDING_LINES_H
 #define QEV2MID_FINDING_LINES_H
 
-#include "qev/check_pass.h"
+#include "check_pass.h"
 
 #include <string>
 

@@ -4,7 +4,7 @@
 #ifndef QEV2MID_TEXT_OUT_H
 #define QEV2MID_TEXT_OUT_H
 
-#include "event_fields.h"
+#include "qev/event_fields.h"
 
 #include <cstddef>
 #include <cstdint>

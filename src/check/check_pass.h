@@ -6,8 +6,8 @@
 #ifndef QEV2MID_CHECK_PASS_H
 #define QEV2MID_CHECK_PASS_H
 
-#include "event_fields.h"
-#include "text_input.h"
+#include "qev/event_fields.h"
+#include "qev/text_input.h"
 
 #include <array>
 #include <cstdint>
@@ -112,11 +112,6 @@ struct check_record {
 // no note off is no finding there, but a stray note off still is. Bit n is
 // channel n; channel j (9), General MIDI's percussion channel, by default.
 inline constexpr std::uint16_t default_drums = 1 << 9;
-
-// The drum channels as letters name them, "jk", or "none": the one form
-// qevcheck's --drums and the web page take. False, with *mask untouched,
-// for anything else.
-bool parse_drums(const char *letters, std::uint16_t *mask);
 
 // What the caller does with each record, in the order of the file; a note
 // comes right after the finding it belongs to, except a run's, which comes

@@ -5,8 +5,8 @@
 // write_cmd.
 #include "convert_events.h"
 
+#include "event_reader.h"
 #include "midi/midi_writer.h"
-#include "qev/event_reader.h"
 
 #include <cstdint>
 #include <cstring>

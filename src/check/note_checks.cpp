@@ -8,25 +8,6 @@
 #include <cstring>
 #include <vector>
 
-bool parse_drums(const char *letters, std::uint16_t *mask) {
-  if (std::strcmp(letters, "none") == 0) {
-    *mask = 0;
-    return true;
-  }
-  if (*letters == '\0') {
-    return false;
-  }
-  std::uint16_t channels = 0;
-  for (const char *p = letters; *p != '\0'; ++p) {
-    if (*p < 'a' || *p > 'p') {
-      return false;
-    }
-    channels = static_cast<std::uint16_t>(channels | 1u << (*p - 'a'));
-  }
-  *mask = channels;
-  return true;
-}
-
 // A drum's note on sounds until it dies away, whatever the state says.
 static bool is_drum(const note_states &notes, std::size_t chan) {
   return ((notes.drums >> chan) & 1) != 0;

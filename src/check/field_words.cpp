@@ -4,7 +4,7 @@
 // wrong case. The bounds come from the field rules' own constants.
 #include "field_words.h"
 
-#include "characters.h"
+#include "qev/characters.h"
 #include "text_out.h"
 
 #include <cstring>

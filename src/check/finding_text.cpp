@@ -5,8 +5,8 @@
 // from what the converter does.
 #include "finding_text.h"
 
-#include "characters.h"
 #include "field_words.h"
+#include "qev/characters.h"
 #include "text_out.h"
 
 #include <cstring>

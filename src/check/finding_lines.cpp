@@ -3,8 +3,8 @@
 // code around them.
 #include "finding_lines.h"
 
+#include "finding_text.h"
 #include "qev/characters.h"
-#include "qev/finding_text.h"
 
 #include <cstdint>
 

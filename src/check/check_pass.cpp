@@ -4,9 +4,9 @@
 // checks.
 #include "check_pass.h"
 
-#include "characters.h"
 #include "note_checks.h"
-#include "plain_scan.h"
+#include "qev/characters.h"
+#include "qev/plain_scan.h"
 
 #include <cstring>
 #include <memory>
