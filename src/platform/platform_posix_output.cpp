@@ -3,6 +3,7 @@
 // output happen one after the other, writing a file that replaces it, and
 // its removal when a run fails or is interrupted by a signal.
 #include "platform.h"
+#include "platform_posix_paths.h"
 
 #include <cerrno>
 #include <climits>
@@ -40,23 +41,10 @@ static bool replacing = false;
 static char fresh_name[PATH_MAX + 8];
 static char target_name[PATH_MAX];
 
-static constexpr int interrupts[] = {SIGINT, SIGTERM, SIGHUP};
-
 // Another run may replace the name while this one waits for the lock; that
 // is progress. Only a name that changes while the lock is free at once, as
 // when some process replaces it without locking, counts against this.
 static constexpr int max_spins = 8;
-
-static bool same_file(const struct stat &a, const struct stat &b) {
-  return a.st_dev == b.st_dev && a.st_ino == b.st_ino;
-}
-
-static void unlink_if_same(const char *path, dev_t dev, ino_t ino) {
-  struct stat st;
-  if (stat(path, &st) == 0 && st.st_dev == dev && st.st_ino == ino) {
-    unlink(path);
-  }
-}
 
 // Only async-signal-safe calls, for the interrupt handler. Once emptying,
 // the output, which other names (hard links, a symbolic link's target) may
@@ -86,15 +74,6 @@ static void on_interrupt(int sig) {
   raise(sig);
 }
 
-static sigset_t interrupt_set() {
-  sigset_t set;
-  sigemptyset(&set);
-  for (int sig : interrupts) {
-    sigaddset(&set, sig);
-  }
-  return set;
-}
-
 // The mask as the run found it, to go back to after a window in which an
 // interrupt must wait.
 static sigset_t start_mask;
@@ -114,7 +93,7 @@ void install_interrupt_cleanup() {
   // fails like any other write instead of killing the run before it cleans up.
   std::signal(SIGXFSZ, SIG_IGN);
   std::signal(SIGPIPE, SIG_IGN);
-  for (int sig : interrupts) {
+  for (int sig : interrupt_signals) {
     struct sigaction old {};
     // Under nohup, or in a background job, an ignored signal stays ignored.
     if (sigaction(sig, nullptr, &old) == 0 && old.sa_handler == SIG_IGN) {
@@ -125,82 +104,6 @@ void install_interrupt_cleanup() {
     sa.sa_mask = interrupt_set();
     sigaction(sig, &sa, nullptr);
   }
-}
-
-// Where a dangling symbolic link at path leads, through any chain of links,
-// into link_target. False when path is no link, or its target exists.
-static bool dangling_target(const char *path) {
-  char at[PATH_MAX];
-  if (std::strlen(path) >= sizeof at) {
-    return false;
-  }
-  std::strcpy(at, path);
-  for (int depth = 0; depth < 40; ++depth) {
-    struct stat st;
-    if (lstat(at, &st) != 0) {
-      if (errno != ENOENT || depth == 0) {
-        return false;
-      }
-      std::strcpy(link_target, at);
-      return true;
-    }
-    char to[PATH_MAX];
-    ssize_t n = S_ISLNK(st.st_mode) ? readlink(at, to, sizeof to - 1) : -1;
-    if (n < 0) {
-      return false;
-    }
-    to[n] = '\0';
-    // A relative target is read from the link's own directory.
-    const char *slash = std::strrchr(at, '/');
-    std::size_t dir =
-        to[0] == '/' || slash == nullptr ? 0 : static_cast<std::size_t>(slash - at) + 1;
-    if (dir + static_cast<std::size_t>(n) >= sizeof at) {
-      return false;
-    }
-    std::memcpy(at + dir, to, static_cast<std::size_t>(n) + 1);
-  }
-  return false;
-}
-
-// Creates or opens the output. *made names the file when this run created
-// it: O_EXCL fails on any symbolic link, so a dangling one's target is
-// created through its own name, which tells.
-static int open_at(const char *path, const char **made) {
-  constexpr int flags = O_WRONLY | O_CREAT | O_NONBLOCK | O_NOCTTY | O_CLOEXEC;
-  *made = path;
-  int fd = open(path, flags | O_EXCL, 0666);
-  if (fd >= 0 || errno != EEXIST) {
-    return fd;
-  }
-  if (dangling_target(path) && (fd = open(link_target, flags | O_EXCL, 0666)) >= 0) {
-    *made = link_target;
-    return fd;
-  }
-  *made = nullptr;
-  return open(path, flags, 0666);
-}
-
-// Takes the lock: at once, or after waiting for another run, which *waited
-// then says. A file system without locks is written without one.
-static bool lock_exclusive(int fd, bool *waited) {
-  *waited = false;
-  if (flock(fd, LOCK_EX | LOCK_NB) == 0) {
-    return true;
-  }
-  if (errno == EWOULDBLOCK) {
-    // Waiting may take long, and Ctrl-C must still end it. The file is the
-    // other run's to remove meanwhile, even when this run made it.
-    *waited = true;
-    allow_interrupts();
-    int rc = 0;
-    while ((rc = flock(fd, LOCK_EX)) != 0 && errno == EINTR) {
-    }
-    block_interrupts();
-    if (rc == 0) {
-      return true;
-    }
-  }
-  return errno == ENOLCK || errno == EOPNOTSUPP || errno == ENOSYS;
 }
 
 // Drops an output that will not be written: a file this run made goes
@@ -221,32 +124,17 @@ static create_result give_up(int fd, int lock_fd, const char *made, const struct
 }
 
 // Starts the file that will replace the output, whose name and lock this
-// run holds: beside it, so that a rename can put it in place, with its mode
-// and, where this run may give them, its owner and group. The handler
-// removes it from now on. Its descriptor, or -1.
+// run holds (see make_beside). The handler removes it from now on. Its
+// descriptor, or -1.
 static int start_fresh(const char *path, const struct stat &st) {
-  if (realpath(path, target_name) == nullptr ||
-      std::snprintf(fresh_name, sizeof fresh_name, "%s.new-XXXXXX", target_name) >=
-          static_cast<int>(sizeof fresh_name)) {
-    return -1;
-  }
-  int fd = mkostemp(fresh_name, O_CLOEXEC);
   struct stat fresh;
-  if (fd < 0) {
-    return -1;
+  int fd = make_beside(path, st, target_name, fresh_name, sizeof fresh_name, &fresh);
+  if (fd >= 0) {
+    out_dev = fresh.st_dev;
+    out_ino = fresh.st_ino;
+    made_name = fresh_name;
+    replacing = true;
   }
-  if (fstat(fd, &fresh) != 0 || fchmod(fd, st.st_mode & 07777) != 0) {
-    unlink(fresh_name);
-    close(fd);
-    return -1;
-  }
-  if (fchown(fd, st.st_uid, st.st_gid) != 0) {
-    // Only root may give a file away; the mode is what matters.
-  }
-  out_dev = fresh.st_dev;
-  out_ino = fresh.st_ino;
-  made_name = fresh_name;
-  replacing = true;
   return fd;
 }
 
@@ -268,7 +156,7 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, exis
     // a terminal.
     block_interrupts();
     const char *made = nullptr;
-    int fd = open_at(path, &made);
+    int fd = open_at(path, link_target, &made);
     if (fd < 0) {
       allow_interrupts();
       return create_result::failed;
@@ -301,7 +189,7 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, exis
     if (regular) {
       bool waited = false;
       lock_fd = fcntl(fd, F_DUPFD_CLOEXEC, 0);
-      if (lock_fd < 0 || !lock_exclusive(lock_fd, &waited)) {
+      if (lock_fd < 0 || !lock_exclusive(lock_fd, start_mask, &waited)) {
         return give_up(fd, lock_fd, waited ? nullptr : made, st);
       }
       // While this run waited, another may have removed the name or put a new
@@ -364,13 +252,6 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, exis
     return create_result::ok;
   }
   return create_result::failed;
-}
-
-// Whether the new file's bytes are on the disk: its name must not replace
-// the old one's before they are, or a crash could leave neither. A file
-// system that cannot sync says so with EINVAL.
-static bool synced(std::FILE *out) {
-  return std::fflush(out) == 0 && (fsync(fileno(out)) == 0 || errno == EINVAL);
 }
 
 int close_output(std::FILE *out) {
