@@ -76,6 +76,13 @@ static int check_file(run_state &run, const char *prog, const char *path) {
     std::fclose(in);
   }
   flush_pending(run);
+  // The summary goes to standard error, which is not buffered: standard
+  // output must be out first, or its tail would land after the summary,
+  // which 2>&1 would then show in the middle of a finding. What is pending
+  // ends at a line's end, so this flush does too.
+  if (std::fflush(stdout) != 0) {
+    run.write_failed = true;
+  }
   const check_tally &tally = run.tally;
   std::uint64_t found = tally.by_level[0] + tally.by_level[1] + tally.by_level[2];
   if (found != 0 || run.channels) {

@@ -173,6 +173,21 @@ passed=$((passed + 1))
 start check-version
 check --version
 says 0 "qevcheck $(sed -n 's/^project(qev2mid VERSION \([^ ]*\).*/\1/p' "$source_dir/CMakeLists.txt")"
+# Standard output and standard error into one file, as 2>&1 | less shows
+# them: each summary stands on a line of its own, after its file's findings,
+# though the findings outgrow standard output's buffer.
+start check-summary-on-its-own-line
+for i in $(seq 400); do printf '0 0 q P 1 1\n'; done >a.qev
+printf '0 0 q P 1 1\n' >b.qev
+timeout 60 "${runner[@]}" "$checker" a.qev b.qev >"$root/out" 2>&1
+status=$?
+finding="^[ab]\\.qev:[0-9]+:5: warning: line skipped: 'q' is not a channel letter, a to p \\[bad-channel\\]\$"
+summary='^[ab]\.qev: 0 errors, [0-9]+ warnings?; 0 of [0-9]+ events? convert$'
+if [ "$status" != 1 ] || text_of "$root/out" | grep -Ev "$finding|$summary" | grep -q . ||
+  [ "$(text_of "$root/out" | grep -n '^a\.qev: 0 errors' | cut -d: -f1)" != 401 ]; then
+  bad "summary not on a line of its own after the findings: $(text_of "$root/out" | sed -n 395,403p)"
+fi
+passed=$((passed + 1))
 if unix_only "check-stdout-full" "Windows has no /dev/full"; then
 start check-stdout-full
 printf '0 0 a D 1\n' >c.qev
