@@ -51,6 +51,12 @@ const Case cases[] = {
     // Where the converter stops.
     {"999 characters and no line feed", std::string(999, 'x'), {"1:999 error line-too-long"}, -2},
     {"a last line without a line feed", "0 0 a D 60", {"1:11 error no-final-line-feed"}, -2},
+    {"lines that end in a CR alone", "0 0 a P 60 1\r0 1 a D 60\r", {"1:13 error cr-line-ends"}, -2},
+    {"a CR alone past 998 characters",
+     "0 0 a P 60 1\r" + std::string(1000, ' '),
+     {"1:13 error cr-line-ends"},
+     -2},
+    {"a CR LF that lost its line feed", "0 0 a D 60\r", {"1:12 error no-final-line-feed"}, -2},
     {"a NUL before a 0x1A in the same block",
      "0 0 a D 60\n0\0\n\x1A"s,
      {"1:9 warning stray-note-off", "2:2 error nul-byte"},

@@ -8,6 +8,7 @@
 #include "qev/characters.h"
 #include "qev/plain_scan.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 
@@ -184,7 +185,21 @@ static void report_stop(pass_state &pass) {
   std::size_t at = input.error == input_fault::too_long       ? max_line + 1
                    : input.error == input_fault::no_line_feed ? input.len - input.pos + 1
                                                               : input.error_column;
-  if (kind == check_kind::cannot_convert && at != 0) {
+  // Lines that end in a CR alone, as old Macs wrote them, read as one line
+  // that runs on to the end of the file or past 998 characters: the cause to
+  // name is the first CR with text after it, not the length. A CR that only
+  // ends the file is a CR LF that lost its line feed.
+  if (kind == check_kind::cannot_convert &&
+      (input.error == input_fault::too_long || input.error == input_fault::no_line_feed)) {
+    std::size_t n = std::min(input.len - input.pos - 1, max_line);
+    if (const auto *cr = static_cast<const char *>(std::memchr(line, '\r', n)); cr != nullptr) {
+      kind = check_kind::cr_line_ends;
+      r.kind = kind;
+      r.code = finding_code::cr_line_ends;
+      at = static_cast<std::size_t>(cr - line) + 1;
+    }
+  }
+  if ((kind == check_kind::cannot_convert || kind == check_kind::cr_line_ends) && at != 0) {
     r.byte_column = at;
     r.column = char_column(line, at);
   }

@@ -45,6 +45,7 @@ enum class severity : std::uint8_t { error, warning, note };
   X(read_error, "read-error")                                                                      \
   X(midi_file, "midi-file")                                                                        \
   X(utf_16, "utf-16")                                                                              \
+  X(cr_line_ends, "cr-line-ends")                                                                  \
   X(end_mark, "end-mark")
 
 #define QEV2MID_CODE_ID(id, name) id,
@@ -71,6 +72,7 @@ inline constexpr std::array code_names = {QEV2MID_FINDING_CODES(QEV2MID_CODE_NAM
   X(cannot_convert, false, false)  /* the converter stops here: fault, error */                    \
   X(midi_file, false, false)       /* the file is a Standard MIDI File, not QEV text */            \
   X(utf_16, false, false)          /* the file is UTF-16 text */                                   \
+  X(cr_line_ends, false, false)    /* lines end in a CR alone, so the file reads as one line */    \
   X(after_mark, false, false)      /* a 0x1A ends the input, count bytes not padding follow */     \
   X(run_of_earlier, false, false)  /* note: a run of out-of-order lines; count more, to related */ \
   X(skipped_note_on, false, false) /* note: the skipped line that meant the stray's note on */     \

@@ -79,6 +79,10 @@ std::size_t finding_message(const check_record &r, char *message) {
   case check_kind::utf_16:
     out = put(out, "this file is UTF-16 text; save it as UTF-8 or as plain text");
     break;
+  case check_kind::cr_line_ends:
+    out = put(out, "the lines end in carriage returns only, as old Macs wrote them, so the "
+                   "file reads as one line; save it with line feeds");
+    break;
   case check_kind::after_mark:
     out = put_decimal(put(out, "byte 0x1A, the old end-of-file mark, ends the input here; "),
                       r.count);

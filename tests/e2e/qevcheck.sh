@@ -58,6 +58,7 @@ comment\n12 bars of intro\n|1|c.qev:2:4: warning: line skipped: 'b' where the mi
 0 0 a P 1 1\n0 0 a\0P 1 1\n|2|c.qev:2:6: error: a NUL byte, which is not text, stops the conversion here [nul-byte]
 0 0 a P 1 1\n0 0 a\x1AP 1 1\n|2|c.qev:2:6: error: byte 0x1A, the old end-of-file mark, ends the input inside this line [end-mark-in-line]
 0 0 a P 1 1\n0 1 a D 1|2|c.qev:2:10: error: the last line has no line feed; end the file with a new line [no-final-line-feed]
+0 0 a P 60 1\r0 1 a D 60\r|2|c.qev:1:13: error: the lines end in carriage returns only, as old Macs wrote them, so the file reads as one line; save it with line feeds [cr-line-ends]
 MThd\0\0\0\6\0\0\0\0\1\364|2|c.qev:1:1: error: this is a Standard MIDI File, not QEV text; mid2qev converts it to QEV [midi-file]
 \xFF\xFE0\0 \0000\0|2|c.qev:1:1: error: this file is UTF-16 text; save it as UTF-8 or as plain text [utf-16]
 0\0 \0000\0|2|c.qev:1:1: error: this file is UTF-16 text; save it as UTF-8 or as plain text [utf-16]
