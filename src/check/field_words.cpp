@@ -36,8 +36,21 @@ static char *put_glue_hint(char *out, const char *glued, field to, const char *n
       return put(out, " s");
     }
   }
+  // m:ss, as track times are written: what the seconds would be.
+  auto minutes_digits = static_cast<std::size_t>(glued - number);
+  if (*glued == ':' && to == field::seconds && minutes_digits <= 9 && glued[1] >= '0' &&
+      glued[1] <= '5' && is_digit(glued[2]) && !is_digit(glued[3])) {
+    std::uint64_t minutes = 0;
+    for (const char *d = number; d != glued; ++d) {
+      minutes = minutes * 10 + static_cast<std::uint64_t>(*d - '0');
+    }
+    out = put_value(put(out, "; seconds are whole numbers: if "), number, minutes_digits + 3);
+    out = put(out, " is minutes and seconds, the seconds are ");
+    return put_decimal(out, minutes * 60 + static_cast<std::uint64_t>((glued[1] - '0') * 10) +
+                                static_cast<std::uint64_t>(glued[2] - '0'));
+  }
   if ((*glued == '.' || *glued == ':') && to == field::seconds) {
-    return put(out, "; seconds are whole numbers: write 1 500 for 1.5 s");
+    return put(out, "; seconds are whole numbers, and the milliseconds a field of their own");
   }
   if (*glued == ',') {
     return put(out, "; separate the fields with spaces, not commas");
