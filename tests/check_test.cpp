@@ -26,9 +26,23 @@ struct Case {
   int end = 0;
 };
 
+// n lines of comment, 64 bytes each with the line feed.
+std::string comment_lines(std::size_t n) {
+  std::string line(63, '#');
+  line += '\n';
+  std::string all;
+  for (std::size_t i = 0; i < n; ++i) {
+    all += line;
+  }
+  return all;
+}
+
 const Case cases[] = {
     // Lines that are skipped, and why.
     {"the line breaks off after its seconds", "5\n", {"1:2 warning missing-field"}},
+    {"a line past the first block of the input",
+     comment_lines(2100) + "5\n",
+     {"2101:2 warning missing-field"}},
     {"a run of two out-of-order lines",
      "1 0 a P 60 1\n2 0 a D 60\n0 5 b P 1 1\n0 6 b D 1\n",
      {"3:1 warning out-of-order ->2", "4:1 warning out-of-order ->2",

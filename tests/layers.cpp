@@ -7,6 +7,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #ifdef _WIN32
 #include <process.h>
 #endif
@@ -110,6 +112,7 @@ struct Collecting {
   std::vector<std::string> *findings;
   void (*during)(void *);
   void *arg;
+  const std::string *file;
 };
 } // namespace
 
@@ -117,6 +120,12 @@ static void collect(const check_record &r, void *context) {
   const auto &to = *static_cast<const Collecting *>(context);
   if (to.during != nullptr) {
     to.during(to.arg);
+  }
+  // A record's text is its line, and stands in the file at its offset.
+  if (r.text != nullptr) {
+    std::string line(r.text, std::strcspn(r.text, "\n"));
+    EXPECT_EQ(to.file->compare(r.offset, line.size(), line), 0)
+        << "line " << r.line << " at byte " << r.offset << ": " << line;
   }
   if (r.kind == check_kind::accepted) {
     return;
@@ -138,8 +147,13 @@ Checked check_text(const std::string &text, void (*during)(void *), void *arg) {
   Checked c{{}, 0};
   std::FILE *in = stream_of(text);
   EXPECT_NE(in, nullptr);
-  Collecting to{&c.findings, during, arg};
+  Collecting to{&c.findings, during, arg, &text};
   c.end = check_stream(in, default_drums, collect, &to);
   std::fclose(in);
+  // The same file from memory gives the same findings.
+  std::vector<std::string> from_memory;
+  Collecting again{&from_memory, nullptr, nullptr, &text};
+  EXPECT_EQ(check_bytes(text.data(), text.size(), default_drums, collect, &again), c.end);
+  EXPECT_EQ(from_memory, c.findings);
   return c;
 }

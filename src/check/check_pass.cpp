@@ -7,6 +7,7 @@
 #include "note_checks.h"
 #include "qev/characters.h"
 #include "qev/plain_scan.h"
+#include "skip_code.h"
 
 #include <algorithm>
 #include <cstring>
@@ -37,53 +38,6 @@ struct pass_state {
 
 static void report(const pass_state &pass, const check_record &r) {
   pass.report_to(r, pass.context);
-}
-
-// A line whose first field converts as a number is meant as an event; any
-// other line is a comment.
-static bool meant_as_event(const field_problem &why) {
-  return !(why.fault == field_fault::missing && why.where == field::seconds);
-}
-
-// Text glued to a number is what a skipped line stumbled on when the rules
-// stopped right there looking for a number, or for a channel letter where a
-// unit or a sign of punctuation stands.
-static finding_code skip_code(field_problem &p) {
-  // A channel letter may follow the milliseconds directly, so "500ms" reads
-  // as channel m and kind s: a unit all the same.
-  const char *chan = p.starts[static_cast<std::size_t>(field::channel)];
-  if (p.glued == nullptr && p.where == field::kind && chan[-1] >= '0' && chan[-1] <= '9' &&
-      unit_length(chan) > 1) {
-    p.glued = chan;
-    p.glued_to = field::milliseconds;
-    return finding_code::glued_text;
-  }
-  if (p.glued != nullptr && p.glued == p.value) {
-    auto c = static_cast<unsigned char>(*p.value);
-    bool letter = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z');
-    if (p.fault == field_fault::missing ||
-        (p.fault == field_fault::bad_channel && (!letter || unit_length(p.value) != 0))) {
-      return finding_code::glued_text;
-    }
-  }
-  switch (p.fault) {
-  case field_fault::missing:
-    return *p.value == '\n' || *p.value == '\r' ? finding_code::missing_field
-                                                : finding_code::not_a_number;
-  case field_fault::minus:
-    return finding_code::minus_sign;
-  case field_fault::above_32_bits:
-    return finding_code::number_too_large;
-  case field_fault::bad_channel:
-    return finding_code::bad_channel;
-  case field_fault::bad_kind:
-    return finding_code::bad_kind;
-  case field_fault::above_127:
-    return finding_code::above_127;
-  case field_fault::time_too_late:
-    return finding_code::time_too_late;
-  }
-  return finding_code::missing_field;
 }
 
 static void end_run(pass_state &pass) {
@@ -118,8 +72,11 @@ static void check_not_event(pass_state &pass, check_record &r, const char *line)
   field_problem why;
   if (std::memcmp(line, "\xEF\xBB\xBF", 3) == 0 &&
       (explain_line(line + 3, &e, &why) || meant_as_event(why))) {
-    report(pass, record_at(check_kind::hidden_by_bom, finding_code::byte_order_mark,
-                           severity::warning, r.line, 1, 1));
+    check_record b = record_at(check_kind::hidden_by_bom, finding_code::byte_order_mark,
+                               severity::warning, r.line, 1, 1);
+    b.text = r.text;
+    b.offset = r.offset;
+    report(pass, b);
   }
 }
 
@@ -205,6 +162,9 @@ static void report_stop(pass_state &pass) {
   }
   if (input.error == input_fault::read_failed) {
     r.line = r.column = r.byte_column = 0;
+  } else {
+    r.text = line;
+    r.offset = input.base + input.pos;
   }
   report(pass, r);
 }
@@ -229,6 +189,8 @@ static bool check_plain_lines(pass_state &pass, std::uint32_t &last_time,
   r.kind = check_kind::accepted;
   for (std::size_t k = 0; k < n; ++k) {
     r.line = ++input.line;
+    r.text = line;
+    r.offset = input.base + static_cast<std::uint64_t>(line - data);
     r.event = events[k];
     r.problem.starts[static_cast<std::size_t>(field::note)] = line + lines[k].note;
     report(pass, r);
@@ -241,14 +203,20 @@ static bool check_plain_lines(pass_state &pass, std::uint32_t &last_time,
   return true;
 }
 
-int check_stream(std::FILE *in, std::uint16_t drums, check_report to, void *context) {
-  // On the heap, for a check may run inside another's report on a small
-  // stack; the plain scan's arrays are left for it to fill.
-  std::unique_ptr<pass_state> owned(new pass_state);
-  pass_state &pass = *owned;
-  pass.notes.drums = drums;
-  pass.report_to = to;
-  pass.context = context;
+// On the heap, for a check may run inside another's report on a small
+// stack; the plain scan's arrays are left for it to fill.
+static std::unique_ptr<pass_state> start_pass(std::uint16_t drums, check_report to, void *context) {
+  std::unique_ptr<pass_state> pass(new pass_state);
+  pass->notes.drums = drums;
+  pass->report_to = to;
+  pass->context = context;
+  return pass;
+}
+
+// The pass over the input that pass holds: a stream, or bytes in memory.
+static int run_pass(pass_state &pass, std::FILE *in) {
+  check_report to = pass.report_to;
+  void *context = pass.context;
   text_input &input = pass.input;
   std::uint32_t last_time = 0;
   std::uint64_t last_line = 0;
@@ -268,6 +236,8 @@ int check_stream(std::FILE *in, std::uint16_t drums, check_report to, void *cont
     }
     check_record r{};
     r.line = input.line;
+    r.text = line;
+    r.offset = input.base + static_cast<std::uint64_t>(line - input_data(input));
     if (!explain_line(line, &r.event, &r.problem)) {
       check_not_event(pass, r, line);
     } else if (!in_order(r.event.time, last_time)) {
@@ -306,4 +276,16 @@ int check_stream(std::FILE *in, std::uint16_t drums, check_report to, void *cont
   }
   report_still_sounding(pass.notes, to, context);
   return 0;
+}
+
+int check_stream(std::FILE *in, std::uint16_t drums, check_report to, void *context) {
+  return run_pass(*start_pass(drums, to, context), in);
+}
+
+int check_bytes(const char *data, std::size_t size, std::uint16_t drums, check_report to,
+                void *context) {
+  std::unique_ptr<pass_state> pass = start_pass(drums, to, context);
+  pass->input.memory = data;
+  pass->input.memory_size = size;
+  return run_pass(*pass, nullptr);
 }

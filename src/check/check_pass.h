@@ -108,6 +108,11 @@ struct check_record {
   input_fault fault;
   int error;
   std::uint64_t count;
+  // The text of the record's own line, up to its line feed (or the end of
+  // the data at a stop), and its offset in the file, for a repair to edit;
+  // text is null where the record stands on another line than the one read.
+  const char *text;
+  std::uint64_t offset;
 };
 
 // The channels whose notes end by themselves, as drums do: a note on with
@@ -125,5 +130,9 @@ using check_report = void (*)(const check_record &record, void *context);
 // failed read) stops the converter; no note is checked past that. Each check
 // keeps its state to itself, so that a report may start another.
 int check_stream(std::FILE *in, std::uint16_t drums, check_report report, void *context);
+
+// The same for a file's bytes in memory.
+int check_bytes(const char *data, std::size_t size, std::uint16_t drums, check_report report,
+                void *context);
 
 #endif

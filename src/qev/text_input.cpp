@@ -5,6 +5,7 @@
 // large blocks and leaves each line where it lies.
 #include "text_input.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 
@@ -36,9 +37,16 @@ static void refill(text_input &in, std::FILE *stream) {
   char *buf = input_data(in);
   std::size_t rest = in.len - in.pos;
   std::memmove(buf, buf + in.pos, rest);
+  in.base += in.pos;
   in.pos = 0;
   std::size_t got = 0;
-  while (got < read_block_size) {
+  if (in.memory != nullptr) {
+    got = std::min(read_block_size, in.memory_size - in.memory_read);
+    std::memcpy(buf + rest, in.memory + in.memory_read, got);
+    in.memory_read += got;
+    in.ended = got < read_block_size ? data_end::end_of_file : data_end::none;
+  }
+  while (in.memory == nullptr && got < read_block_size) {
     got += std::fread(buf + rest + got, 1, read_block_size - got, stream);
     if (got == read_block_size) {
       break;
@@ -138,7 +146,14 @@ std::uint64_t bytes_after_mark(text_input &in, std::FILE *stream, bool *padding_
       padding &= p[i] == eof_mark || p[i] == '\r' || p[i] == '\n';
     }
     p = buf;
-    if ((len = std::fread(buf, 1, read_block_size, stream)) == 0) {
+    if (in.memory != nullptr) {
+      p = in.memory + in.memory_read;
+      len = in.memory_size - in.memory_read;
+      in.memory_read = in.memory_size;
+    } else {
+      len = std::fread(buf, 1, read_block_size, stream);
+    }
+    if (len == 0) {
       break;
     }
   }

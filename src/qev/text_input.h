@@ -64,6 +64,14 @@ struct text_input {
   // Where a 0x1A ended the input, when one did: its line and column.
   std::uint64_t mark_line = 0;
   std::size_t mark_column = 0;
+  // The offset in the file of the data's first byte: a line at data + k
+  // starts at byte base + k of the file.
+  std::uint64_t base = 0;
+  // Bytes to read instead of a stream, where memory is not null, of which
+  // memory_read are read: a file already in memory, as a repair holds it.
+  const char *memory = nullptr;
+  std::size_t memory_size = 0;
+  std::size_t memory_read = 0;
 };
 
 inline char *input_data(text_input &in) {
@@ -73,7 +81,8 @@ inline const char *input_data(const text_input &in) {
   return in.storage.data() + input_spare;
 }
 
-// The next line at input_data(in) + in.pos. Returns 0 and points *line at it, ending
+// The next line at input_data(in) + in.pos, read from stream, or from
+// in.memory where that is set (stream is then not used). Returns 0 and points *line at it, ending
 // in its only line feed; -1 at the end of the input; -2 when the input cannot
 // be read to its end (see in.error). Reads more of the stream as needed, but
 // never more than a line's first 999 bytes to find its end. Must not be

@@ -1,0 +1,45 @@
+// Repairs for findings: the edits that mend a finding on its line, whether
+// they are safe to apply unasked, and a title that names them.
+#ifndef QEV2MID_LINE_FIXES_H
+#define QEV2MID_LINE_FIXES_H
+
+#include "check_pass.h"
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// safe: the bytes it changes are ones qev2mid ignores, or it turns a skipped
+// line into the one event its hint names. unsafe: it changes what plays, or
+// what the writer meant is a guess; applied only when asked.
+enum class fix_safety : std::uint8_t { safe, unsafe };
+
+// Bytes [start, end) of the file replaced by text.
+struct fix_edit {
+  std::uint64_t start, end;
+  std::string text;
+};
+
+struct check_fix {
+  const char *title = nullptr;
+  fix_safety safety = fix_safety::safe;
+  std::vector<fix_edit> edits;
+  // Where the fix turns a skipped line into an event, that event's time:
+  // a fix that puts it after the next accepted event would make that one
+  // drop, and is then not safe (see repair.h).
+  bool makes_event = false;
+  std::uint32_t time = 0;
+  // A fix about the notes rests on the notes as the file's other fixes
+  // leave them: it waits for a round that has no other.
+  bool after_others = false;
+};
+
+// The fix for a finding on its own line, worked out from the line's text
+// while the record's report runs. False where the text does not say what
+// was meant.
+bool line_fix(const check_record &r, check_fix *fix);
+
+// The line at text without its line end, as a fix rewrites it.
+std::string line_text(const char *text);
+
+#endif

@@ -1,0 +1,180 @@
+// Rounds of fixes over a file's bytes. Line fixes come from the lines
+// themselves (line_fixes.cpp); the fixes here need the whole file: its line
+// ends, its encoding, and the time of its last event.
+#include "repair.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace {
+
+// What a check has shown so far, for the fixes that need more than a line.
+struct gathering {
+  const std::string *data;
+  std::vector<found_fix> fixes;
+  std::vector<std::pair<std::uint64_t, std::uint32_t>> accepted; // line, time
+  std::size_t findings = 0;
+  std::uint32_t last_time = 0;
+};
+
+} // namespace
+
+// The line end the file uses: CR LF where any line has one.
+static std::string line_end_of(const std::string &data) {
+  return data.find("\r\n") != std::string::npos ? "\r\n" : "\n";
+}
+
+static void put_utf8(std::string &out, char32_t cp) {
+  if (cp < 0x80) {
+    out += static_cast<char>(cp);
+  } else if (cp < 0x800) {
+    out += static_cast<char>(0xC0 | cp >> 6);
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else if (cp < 0x10000) {
+    out += static_cast<char>(0xE0 | cp >> 12);
+    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  } else {
+    out += static_cast<char>(0xF0 | cp >> 18);
+    out += static_cast<char>(0x80 | (cp >> 12 & 0x3F));
+    out += static_cast<char>(0x80 | (cp >> 6 & 0x3F));
+    out += static_cast<char>(0x80 | (cp & 0x3F));
+  }
+}
+
+// UTF-16 text as UTF-8, without its byte-order mark. The byte order comes
+// from the mark, or else from where the NUL beside the first character
+// stands; a lone surrogate becomes U+FFFD.
+static std::string utf8_of_utf16(const std::string &data) {
+  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+  bool big = data.size() >= 2 && (byte(0) == 0xFE ? byte(1) == 0xFF : byte(0) == 0);
+  auto unit = [&](std::size_t i) -> char32_t {
+    return big ? byte(i) << 8 | byte(i + 1) : byte(i + 1) << 8 | byte(i);
+  };
+  std::string out;
+  std::size_t i = data.size() >= 2 && (unit(0) == 0xFEFF) ? 2 : 0;
+  for (; i + 1 < data.size(); i += 2) {
+    char32_t cp = unit(i);
+    if (cp >= 0xD800 && cp < 0xDC00 && i + 3 < data.size() && unit(i + 2) >= 0xDC00 &&
+        unit(i + 2) < 0xE000) {
+      cp = 0x10000 + ((cp - 0xD800) << 10) + (unit(i + 2) - 0xDC00);
+      i += 2;
+    } else if (cp >= 0xD800 && cp < 0xE000) {
+      cp = 0xFFFD;
+    }
+    put_utf8(out, cp);
+  }
+  return out;
+}
+
+// The fixes that need the whole file: the encoding, the line ends, and a
+// note off for a note still sounding at the end.
+static bool file_fix(const check_record &r, const gathering &g, check_fix *fix) {
+  const std::string &data = *g.data;
+  std::uint64_t size = data.size();
+  switch (r.kind) {
+  case check_kind::utf_16:
+    fix->title = "Save the text as UTF-8";
+    fix->edits = {{0, size, utf8_of_utf16(data)}};
+    return true;
+  case check_kind::cr_line_ends:
+    fix->title = "End the lines with line feeds";
+    for (std::size_t i = 0; i < data.size(); ++i) {
+      if (data[i] == '\r' && (i + 1 == data.size() || data[i + 1] != '\n')) {
+        fix->edits.push_back({i, i + 1, "\n"});
+      }
+    }
+    return true;
+  case check_kind::cannot_convert:
+    if (r.code != finding_code::no_final_line_feed) {
+      return false;
+    }
+    fix->title = "End the last line with a line feed";
+    // A last line that ends in a CR lost only the line feed of its CR LF.
+    fix->edits = {{size, size, data.back() == '\r' ? "\n" : line_end_of(data)}};
+    return true;
+  case check_kind::still_sounding: {
+    fix->title = "End the note at the last event";
+    fix->safety = fix_safety::unsafe;
+    fix->after_others = true;
+    std::string line = std::to_string(g.last_time / 1000) + " " +
+                       std::to_string(g.last_time % 1000) + " " +
+                       static_cast<char>('a' + (r.event.status & 0x0F)) + " D " +
+                       std::to_string(r.event.note) + line_end_of(data);
+    fix->edits = {{size, size, line}};
+    return true;
+  }
+  default:
+    return false;
+  }
+}
+
+static void gather(const check_record &r, void *context) {
+  auto &g = *static_cast<gathering *>(context);
+  if (r.kind == check_kind::accepted) {
+    g.accepted.emplace_back(r.line, r.event.time);
+    g.last_time = r.event.time;
+    return;
+  }
+  std::size_t finding = g.findings++;
+  check_fix fix;
+  if (line_fix(r, &fix) || file_fix(r, g, &fix)) {
+    g.fixes.push_back({finding, r.line, std::move(fix)});
+  }
+}
+
+std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums) {
+  gathering g{&data, {}, {}, 0, 0};
+  check_bytes(data.data(), data.size(), drums, gather, &g);
+  for (found_fix &f : g.fixes) {
+    auto next = std::upper_bound(g.accepted.begin(), g.accepted.end(),
+                                 std::pair<std::uint64_t, std::uint32_t>{f.line, UINT32_MAX});
+    if (f.fix.makes_event && next != g.accepted.end() && f.fix.time > next->second) {
+      f.fix.safety = fix_safety::unsafe;
+    }
+  }
+  return std::move(g.fixes);
+}
+
+std::string apply_fixes(const std::string &data, const std::vector<found_fix> &fixes, bool unsafe) {
+  auto chosen = [unsafe](const check_fix &f) { return f.safety == fix_safety::safe || unsafe; };
+  bool others = std::any_of(fixes.begin(), fixes.end(), [&](const found_fix &f) {
+    return chosen(f.fix) && !f.fix.after_others;
+  });
+  std::vector<const fix_edit *> edits;
+  for (const found_fix &f : fixes) {
+    if (chosen(f.fix) && !(others && f.fix.after_others)) {
+      for (const fix_edit &e : f.fix.edits) {
+        edits.push_back(&e);
+      }
+    }
+  }
+  std::stable_sort(edits.begin(), edits.end(),
+                   [](const fix_edit *a, const fix_edit *b) { return a->start < b->start; });
+  std::string out;
+  std::uint64_t at = 0;
+  for (const fix_edit *e : edits) {
+    if (e->start < at || e->end > data.size()) {
+      continue;
+    }
+    out.append(data, at, e->start - at);
+    out += e->text;
+    at = e->end;
+  }
+  out.append(data, at);
+  return out;
+}
+
+std::string repair(const std::string &data, std::uint16_t drums, bool unsafe) {
+  std::string now = data;
+  // Each round mends at least one finding, and a line's next problem shows
+  // only once the one before it is mended; the bound is for safety alone.
+  for (int round = 0; round < 64; ++round) {
+    std::string next = apply_fixes(now, find_fixes(now, drums), unsafe);
+    if (next == now) {
+      break;
+    }
+    now = std::move(next);
+  }
+  return now;
+}
