@@ -1,11 +1,14 @@
 // Repairs as rows: a file's bytes, its first round of fixes with their
 // safety, and the file after --fix and after --fix --unsafe-fixes.
 #include "check/repair.h"
+#include "check/unified_diff.h"
 
 #include "test_names.h"
 
 #include <gtest/gtest.h>
 
+#include <fstream>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -180,5 +183,60 @@ TEST_P(RepairTest, FixesWhatItNames) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, RepairTest, testing::ValuesIn(cases), row_name<Case>);
+
+// Every fix the rows give is in the man page's FIXES, with its kind: the
+// safe ones before the unsafe.
+TEST(Repair, EachFixHasAManPageEntry) {
+  std::ifstream page(QEV2MID_SOURCE_DIR "/src/programs/qevcheck.1");
+  ASSERT_TRUE(page.good());
+  std::map<std::string, fix_safety> documented;
+  bool fixes = false;
+  fix_safety kind = fix_safety::safe;
+  for (std::string line; std::getline(page, line);) {
+    if (line.rfind(".Sh ", 0) == 0) {
+      fixes = line == ".Sh FIXES";
+    } else if (fixes && line == ".Em unsafe") {
+      kind = fix_safety::unsafe;
+    } else if (fixes && line.rfind(".It ", 0) == 0) {
+      documented[line.substr(4)] = kind;
+    }
+  }
+  for (const Case &c : cases) {
+    for (const found_fix &f : find_fixes(c.input, default_drums)) {
+      // Where it stands may make a safe fix unsafe, never the reverse.
+      auto entry = documented.find(f.fix.title);
+      ASSERT_NE(entry, documented.end()) << f.fix.title;
+      bool moved = f.fix.safety == fix_safety::unsafe && f.fix.makes_event;
+      EXPECT_TRUE(entry->second == f.fix.safety || (moved && entry->second == fix_safety::safe))
+          << f.fix.title;
+    }
+  }
+}
+
+// The diff as diff -a -u writes it, less its two header lines, which name
+// the file here and carry dates there.
+TEST(Diff, WritesWhatDiffWrites) {
+  std::string twenty, changed = "L1\n";
+  for (int i = 1; i <= 20; ++i) {
+    twenty += "l" + std::to_string(i) + "\n";
+    changed += i > 1 && i < 20 ? "l" + std::to_string(i) + "\n" : "";
+  }
+  changed += "L20\n";
+  const struct {
+    std::string before, after, hunks;
+  } rows[] = {
+      {"a\nb\nc\n", "a\nB\nc\n", "@@ -1,3 +1,3 @@\n a\n-b\n+B\n c\n"},
+      {"a\nb", "a\nb\n", "@@ -1,2 +1,2 @@\n a\n-b\n\\ No newline at end of file\n+b\n"},
+      {"a\n", "a\nb\n", "@@ -1 +1,2 @@\n a\n+b\n"},
+      {twenty, changed,
+       "@@ -1,4 +1,4 @@\n-l1\n+L1\n l2\n l3\n l4\n"
+       "@@ -17,4 +17,4 @@\n l17\n l18\n l19\n-l20\n+L20\n"},
+      {"same\n", "same\n", ""},
+  };
+  for (const auto &row : rows) {
+    std::string want = row.hunks.empty() ? "" : "--- f.qev\n+++ f.qev\n" + row.hunks;
+    EXPECT_EQ(unified_diff("f.qev", row.before, row.after), want) << row.before;
+  }
+}
 
 } // namespace

@@ -5,12 +5,25 @@
 #define QEV2MID_FINDING_LINES_H
 
 #include "check_pass.h"
+#include "line_fixes.h"
 
+#include <cstdint>
 #include <string>
+#include <vector>
 
 enum class line_form { text, color, json };
 
-// Appends the finding r in file path to out, as one line that ends in LF.
-void append_finding(std::string &out, const check_record &r, const char *path, line_form form);
+// The file a fix edits, with the offset where each of its lines starts, to
+// give each edit's place by line and column.
+struct fix_place {
+  const std::string *text;
+  std::vector<std::uint64_t> starts;
+};
+std::vector<std::uint64_t> line_starts(const std::string &text);
+
+// Appends the finding r in file path to out, as one line that ends in LF;
+// in JSON with its fix, where one is given.
+void append_finding(std::string &out, const check_record &r, const char *path, line_form form,
+                    const check_fix *fix = nullptr, const fix_place *place = nullptr);
 
 #endif

@@ -46,7 +46,7 @@ static void put_utf8(std::string &out, char32_t cp) {
 // from the mark, or else from where the NUL beside the first character
 // stands; a lone surrogate becomes U+FFFD.
 static std::string utf8_of_utf16(const std::string &data) {
-  auto byte = [&](std::size_t i) { return static_cast<unsigned char>(data[i]); };
+  auto byte = [&](std::size_t i) { return char32_t{static_cast<unsigned char>(data[i])}; };
   bool big = data.size() >= 2 && (byte(0) == 0xFE ? byte(1) == 0xFF : byte(0) == 0);
   auto unit = [&](std::size_t i) -> char32_t {
     return big ? byte(i) << 8 | byte(i + 1) : byte(i + 1) << 8 | byte(i);

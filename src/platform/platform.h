@@ -49,6 +49,10 @@ read_result read_input(std::FILE *in, input_bytes *b, std::size_t until = SIZE_M
 // The size of a regular input; false for a stream.
 bool input_size(std::FILE *in, std::uint64_t *size);
 
+// Whether a regular input has more names than one (hard links), which a
+// rewrite by a rename would part.
+bool has_other_names(std::FILE *in);
+
 // Waits for a shared lock on a regular input, which a run writing that
 // file holds exclusively until it is complete, and takes it; a system or
 // file that has no locks is read without one. unlock_input lets it go.
@@ -72,7 +76,8 @@ enum class existing_file {
   keep_it,    // refuses it as exists, untouched
 };
 
-// Opens path for writing, as fopen's "wb" would, for a run that reads in.
+// Opens path for writing, as fopen's "wb" would, for a run that reads in
+// (or null, for a run that rewrites the file it read, which it closed).
 // Refuses the input itself and anything that cannot be rewound, leaving it
 // as it was. A regular file is locked against other runs, which then come
 // one after the other as in some serial order: a run that keeps an existing

@@ -47,6 +47,11 @@ bool input_size(std::FILE *in, std::uint64_t *size) {
   return true;
 }
 
+bool has_other_names(std::FILE *in) {
+  struct stat st;
+  return fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode) && st.st_nlink > 1;
+}
+
 void lock_input(std::FILE *in) {
   struct stat st;
   if (fstat(fileno(in), &st) == 0 && S_ISREG(st.st_mode)) {

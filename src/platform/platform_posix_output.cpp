@@ -140,7 +140,7 @@ static int start_fresh(const char *path, const struct stat &st) {
 
 create_result open_output(const char *path, std::FILE *in, std::FILE **out, existing_file what) {
   struct stat in_st;
-  if (fstat(fileno(in), &in_st) != 0) {
+  if (in != nullptr && fstat(fileno(in), &in_st) != 0) {
     return create_result::failed;
   }
   for (int spins = 0; spins < max_spins;) {
@@ -164,7 +164,7 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, exis
     if (fstat(fd, &st) != 0) {
       return give_up(fd, -1, made, st);
     }
-    if (same_file(st, in_st)) {
+    if (in != nullptr && same_file(st, in_st)) {
       close(fd);
       allow_interrupts();
       return create_result::is_input;

@@ -131,6 +131,13 @@ bool input_size(std::FILE *in, std::uint64_t *size) {
   return true;
 }
 
+bool has_other_names(std::FILE *in) {
+  BY_HANDLE_FILE_INFORMATION info;
+  HANDLE h = handle_of(in);
+  return GetFileType(h) == FILE_TYPE_DISK && GetFileInformationByHandle(h, &info) &&
+         info.nNumberOfLinks > 1;
+}
+
 // A shared LockFileEx waits while a run that writes the file holds it
 // exclusively, as flock does on POSIX.
 void lock_input(std::FILE *in) {

@@ -115,7 +115,7 @@ create_result open_output(const char *path, std::FILE *in, std::FILE **out, exis
       }
       return create_result::failed;
     }
-    if (same_file(h, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in))))) {
+    if (in != nullptr && same_file(h, reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(in))))) {
       CloseHandle(h);
       return create_result::is_input;
     }

@@ -4,9 +4,12 @@
 #include "check/check_pass.h"
 #include "check/check_summary.h"
 #include "check/finding_lines.h"
+#include "check/repair.h"
+#include "check/unified_diff.h"
 #include "cli/channel_letters.h"
 #include "cli/program.h"
 #include "cli/put_format.h"
+#include "cli/rewrite_file.h"
 #include "platform/platform.h"
 #include "qev/characters.h"
 
@@ -15,6 +18,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 // The run's options and what it has written, which main owns. The findings
 // are formatted into one buffer that goes out whole lines at a time: a
@@ -25,35 +29,114 @@ struct run_state {
   bool quiet = false;
   bool channels = false;
   std::uint16_t drums = default_drums;
+  bool fix = false, unsafe = false, diff = false;
   std::string pending;
+  // Where the findings go: standard error where standard output carries a
+  // diff or a fixed text.
+  std::FILE *out = stdout;
   bool wrote = false;
   bool write_failed = false;
-  // The file being checked: its name as its lines give it, and its tally.
+  // The file being checked: its name as its lines give it, and its tally;
+  // read whole, its fixes, for JSON, and which finding comes next.
   const char *name = nullptr;
   check_tally tally;
+  const std::vector<found_fix> *fixes = nullptr;
+  const fix_place *place = nullptr;
+  std::size_t finding = 0, next_fix = 0;
+  bool changed = false;
 };
 
 static void flush_pending(run_state &run) {
-  if (!run.pending.empty() && !put_text(stdout, run.pending.data(), run.pending.size())) {
-    run.write_failed = true;
+  if (!run.pending.empty() && !put_text(run.out, run.pending.data(), run.pending.size())) {
+    run.write_failed = run.write_failed || run.out == stdout;
   }
   run.pending.clear();
+}
+
+// The fix of the record's finding, where the file was read whole.
+static const check_fix *fix_of(run_state &run, const check_record &r) {
+  if (run.fixes == nullptr || r.kind == check_kind::accepted) {
+    return nullptr;
+  }
+  std::size_t finding = run.finding++;
+  const std::vector<found_fix> &fixes = *run.fixes;
+  while (run.next_fix < fixes.size() && fixes[run.next_fix].finding < finding) {
+    ++run.next_fix;
+  }
+  bool has = run.next_fix < fixes.size() && fixes[run.next_fix].finding == finding;
+  return has ? &fixes[run.next_fix].fix : nullptr;
 }
 
 static void report(const check_record &r, void *context) {
   auto &run = *static_cast<run_state *>(context);
   tally_record(run.tally, r);
+  const check_fix *fix = fix_of(run, r);
   if (r.kind != check_kind::accepted && !run.quiet) {
-    run.wrote = true;
-    append_finding(run.pending, r, run.name, run.form);
+    run.wrote = run.wrote || run.out == stdout;
+    append_finding(run.pending, r, run.name, run.form, fix, run.place);
     if (run.pending.size() >= 64 * 1024) {
       flush_pending(run);
     }
   }
 }
 
+// The file read whole: repaired where asked, the repair put where it goes,
+// and then checked from memory, with each finding's fix in JSON. Returns
+// the check's result, or -3 when the file could not be read or rewritten.
+static int check_whole(run_state &run, const char *prog, const char *path, const char *shown,
+                       std::FILE *in, bool from_stdin) {
+  input_bytes b{};
+  lock_input(in);
+  read_result read = read_input(in, &b);
+  unlock_input(in);
+  std::string before(reinterpret_cast<const char *>(b.data), b.size), text = before;
+  std::free(b.data);
+  if (read != read_result::ok) {
+    put_format(stderr, "%s: Error reading %s\n", prog, shown);
+    return -3;
+  }
+  if (run.fix || run.diff) {
+    text = repair(before, run.drums, run.unsafe);
+  }
+  if (run.diff || (run.fix && from_stdin)) {
+    std::string put = run.diff ? unified_diff(path, before, text) : text;
+    run.wrote = run.wrote || !put.empty();
+    run.write_failed = run.write_failed || !put_text(stdout, put.data(), put.size());
+  } else if (run.fix && text != before) {
+    int error = 0;
+    rewrite_result done = rewrite_file(path, text, &error);
+    if (done == rewrite_result::other_names) {
+      put_format(stderr,
+                 "%s: %s has other names (hard links), which a fix would part; "
+                 "it is left as it was\n",
+                 prog, shown);
+      return -3;
+    }
+    if (done == rewrite_result::failed) {
+      put_format(stderr, "%s: %s cannot be fixed: %s; it is left as it was\n", prog, shown,
+                 error != 0 ? std::strerror(error) : "it cannot be written");
+      return -3;
+    }
+  }
+  std::vector<found_fix> fixes;
+  fix_place place{&text, {}};
+  if (run.form == line_form::json) {
+    fixes = find_fixes(text, run.drums);
+    place.starts = line_starts(text);
+    run.fixes = &fixes;
+    run.place = &place;
+    run.finding = run.next_fix = 0;
+  }
+  int rc = check_bytes(text.data(), text.size(), run.drums, report, &run);
+  run.fixes = nullptr;
+  run.place = nullptr;
+  run.changed = text != before;
+  return rc;
+}
+
 // Checks one file: 0 when nothing is found, 1 when something is, 2 when
-// the converter cannot convert it or it cannot be checked.
+// the converter cannot convert it or it cannot be checked. With --diff: 0
+// when nothing is to fix, 1 when something is, 2 as before.
 static int check_file(run_state &run, const char *prog, const char *path) {
   bool from_stdin = std::strcmp(path, "-") == 0;
   bool directory = false;
@@ -71,9 +154,14 @@ static int check_file(run_state &run, const char *prog, const char *path) {
   }
   run.name = run.form == line_form::json ? (from_stdin ? "<stdin>" : path) : shown.c_str();
   run.tally = check_tally{};
-  int rc = check_stream(in, run.drums, report, &run);
+  bool whole = run.fix || run.diff || run.form == line_form::json;
+  int rc = whole ? check_whole(run, prog, path, shown.c_str(), in, from_stdin)
+                 : check_stream(in, run.drums, report, &run);
   if (!from_stdin) {
     std::fclose(in);
+  }
+  if (rc == -3) {
+    return 2;
   }
   flush_pending(run);
   // The summary goes to standard error, which is not buffered: standard
@@ -89,12 +177,15 @@ static int check_file(run_state &run, const char *prog, const char *path) {
     std::string text = summary_text(shown.c_str(), tally, rc == 0, run.channels);
     put_text(stderr, text.data(), text.size());
   }
+  if (run.diff) {
+    return run.changed ? 1 : 0;
+  }
   return rc != 0 ? 2 : found != 0 ? 1 : 0;
 }
 
 static constexpr const char *usage =
     "Usage: %s [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] "
-    "QEV-FILE...\n";
+    "[--fix] [--unsafe-fixes] [--diff] QEV-FILE...\n";
 
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
@@ -128,9 +219,13 @@ int main(int argc, char **argv) {
                  "  --drums=LETTERS  channels where a note on needs no note off (default j),\n"
                  "                   or none\n"
                  "  --channels       notes, range and times of each channel in the summary\n"
+                 "  --fix            repair what has a safe fix, in place (- to standard\n"
+                 "                   output), and report what is left\n"
+                 "  --unsafe-fixes   with --fix or --diff: the fixes that change what plays\n"
+                 "  --diff           show the fixes as a unified diff; change nothing\n"
                  "Exit status: 0 when nothing is found; 1 when something is, but qev2mid\n"
                  "converts the files; 2 when qev2mid cannot convert one, or one cannot be\n"
-                 "checked.\n");
+                 "checked. With --diff: 0 when nothing is to fix, 1 when something is.\n");
       return finish_output();
     }
     if (std::strcmp(a, "--version") == 0) {
@@ -144,6 +239,12 @@ int main(int argc, char **argv) {
       run.quiet = true;
     } else if (std::strcmp(a, "--channels") == 0) {
       run.channels = true;
+    } else if (std::strcmp(a, "--fix") == 0) {
+      run.fix = true;
+    } else if (std::strcmp(a, "--unsafe-fixes") == 0) {
+      run.unsafe = true;
+    } else if (std::strcmp(a, "--diff") == 0) {
+      run.diff = true;
     } else if (std::strncmp(a, "--color=", 8) == 0) {
       color = a + 8;
       ok = std::strcmp(color, "auto") == 0 || std::strcmp(color, "always") == 0 ||
@@ -158,16 +259,26 @@ int main(int argc, char **argv) {
       return 2;
     }
   }
-  if (first_file >= argc) {
+  // Unsafe fixes are applied, or shown, only by a run that fixes.
+  if (first_file >= argc || (run.unsafe && !run.fix && !run.diff)) {
     put_format(stderr, usage, prog);
     return 2;
+  }
+  for (int i = first_file; i < argc; ++i) {
+    // Standard output carries the diff, or the fixed text of standard input.
+    if (run.diff || (run.fix && std::strcmp(argv[i], "-") == 0)) {
+      run.out = stderr;
+    }
+  }
+  if (run.fix && !run.diff) {
+    install_interrupt_cleanup();
   }
   const char *no_color = std::getenv("NO_COLOR");
   if (run.form == line_form::json) {
     set_binary(stdout);
   } else if (std::strcmp(color, "always") == 0 ||
              (std::strcmp(color, "auto") == 0 && (no_color == nullptr || *no_color == '\0') &&
-              colors_text(stdout))) {
+              colors_text(run.out))) {
     run.form = line_form::color;
   }
   int worst = 0;

@@ -154,8 +154,8 @@ missing-among-others|nothere.qev clean.qev|2||PROG: File nothere.qev not found
 stdin|-|1|<stdin>:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|<stdin>: 0 errors, 1 warning; 0 of 1 event convert
 directory|. clean.qev|2||PROG: . is a directory
 control-in-name|ESC.qev|1|?[1m.qev:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|?[1m.qev: 0 errors, 1 warning; 0 of 1 event convert
-drums-not-a-channel|--drums=jz bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] QEV-FILE...
-drums-one-past-p|--drums=q bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] QEV-FILE...
+drums-not-a-channel|--drums=jz bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE...
+drums-one-past-p|--drums=q bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE...
 quiet|--quiet bad.qev|1||bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 channels|--channels clean.qev drums.qev|0||clean.qev: 0 errors, 0 warnings; 2 of 2 events convert\nclean.qev: channel a: 1 note, C4, 0.000 s to 1.000 s\ndrums.qev: 0 errors, 0 warnings; 2 of 2 events convert\ndrums.qev: channel j: 2 notes, C2, 0.000 s to 0.250 s
 color-always|--color=always bad.qev|1|\033[1mbad.qev:1:5: \033[1;35mwarning:\033[0m \033[1mline skipped: 'q' is not a channel letter, a to p\033[0m [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
@@ -165,7 +165,7 @@ color-never|TTY --color=never bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' 
 TABLE
 start check-usage
 check
-expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] QEV-FILE..."
+expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE..."
 start check-missing-input
 check nothere.qev
 expect 2 "$checkprog: File nothere.qev not found"
@@ -205,6 +205,98 @@ timeout 60 "${runner[@]}" "$checker" c.qev >&- 2>"$root/err"
 status=$?
 : >"$root/out"
 expect 0
+fi
+
+# Fixes. same FILE TEXT: FILE holds exactly TEXT (printf escapes allowed).
+same() {
+  printf "$2" >"$root/want"
+  cmp -s "$1" "$root/want" || bad "$1 holds $(od -c "$1" | head -5)"
+}
+broken='0 0 a p 60 90\n1.5 a P 62 90\n2 0 a D 60\n2 0 a D 62'
+mended='0 0 a P 60 90\n1 500 a P 62 90\n2 0 a D 60\n2 0 a D 62\n'
+start fix-in-place
+printf "$broken" >c.qev
+check --fix c.qev
+expect 0
+same c.qev "$mended"
+[ "$(ls)" = c.qev ] || bad "left: $(ls)"
+start fix-reports-what-is-left
+printf '0 0 a p 60 90\n0 1 a D 60\n0 2 a D 61\n' >c.qev
+check --fix c.qev
+says 1 'c.qev:3:9: warning: note off for note 61 (C#4) on channel a, which is not sounding [stray-note-off]'
+same c.qev '0 0 a P 60 90\n0 1 a D 60\n0 2 a D 61\n'
+start fix-unsafe
+printf '0 0 a P 60 90\n0 1 a D 60\n0 2 a D 61\n' >c.qev
+check --fix --unsafe-fixes c.qev
+expect 0
+same c.qev '0 0 a P 60 90\n0 1 a D 60\n# 0 2 a D 61\n'
+start fix-stdin
+printf '0 0 a p 60 90\n0 1 a D 60\n0 2 a D 61\n' >c.qev
+timeout 60 "${runner[@]}" "$checker" --fix - <c.qev >fixed.qev 2>"$root/err"
+status=$?
+expect 1 "<stdin>:3:9: warning: note off for note 61 (C#4) on channel a, which is not sounding [stray-note-off]
+<stdin>: 0 errors, 1 warning; 3 of 3 events convert"
+same fixed.qev '0 0 a P 60 90\n0 1 a D 60\n0 2 a D 61\n'
+same c.qev '0 0 a p 60 90\n0 1 a D 60\n0 2 a D 61\n'
+start diff-nothing-to-fix
+printf '0 0 a P 60 90\n' >c.qev
+check --diff c.qev
+expect 0 "c.qev:1:9: warning: note 60 (C4) on channel a is still sounding at the end of the file [still-sounding]
+c.qev: 0 errors, 1 warning; 1 of 1 event convert"
+start unsafe-fixes-alone
+printf '0 0 a P 60 90\n' >c.qev
+check --unsafe-fixes c.qev
+expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE..."
+if unix_only "fix-files" "Wine shows no symbolic links or hard links, patch or mounts"; then
+  # The diff applies with patch -p0 and gives what --fix writes; it changes nothing.
+  start diff-patch
+  printf "$broken" >c.qev
+  timeout 60 "${runner[@]}" "$checker" --diff --fix c.qev >c.diff 2>"$root/err"
+  status=$?
+  [ "$status" = 1 ] || bad "--diff: exit status $status"
+  same c.qev "$broken"
+  patch -s -p0 <c.diff || bad "patch: $(cat c.diff)"
+  same c.qev "$mended"
+  passed=$((passed + 1))
+  # A symbolic link is followed and stays a link; nothing to fix, no rewrite.
+  start fix-symbolic-link
+  printf "$broken" >real.qev && ln -s real.qev link.qev
+  check --fix link.qev
+  expect 0
+  [ -L link.qev ] || bad "link.qev is no longer a link"
+  same real.qev "$mended"
+  inode=$(stat -c %i real.qev)
+  check --fix link.qev
+  expect 0
+  [ "$(stat -c %i real.qev)" = "$inode" ] || bad "a file with nothing to fix was rewritten"
+  start fix-hard-link
+  printf "$broken" >c.qev && ln c.qev other.qev
+  check --fix c.qev
+  expect 2 "$checkprog: c.qev has other names (hard links), which a fix would part; it is left as it was"
+  same c.qev "$broken"
+  # A full disk and a read-only file system leave the file as it was. CI runs
+  # as root, for whom a read-only folder would stay writable: a mount it is.
+  start fix-full-disk
+  mkdir disk
+  if mount -t tmpfs -o size=16k tmpfs disk 2>/dev/null; then
+    { printf '0 0 a p 60 90\n'; for i in $(seq 400); do printf '# padding line\n'; done; } >disk/c.qev
+    cp disk/c.qev before.qev
+    head -c 4096 /dev/zero >disk/filler 2>/dev/null
+    check --fix disk/c.qev
+    expect 2 "$checkprog: disk/c.qev cannot be fixed: No space left on device; it is left as it was"
+    cmp -s disk/c.qev before.qev || bad "disk/c.qev changed"
+    [ "$(ls disk)" = "$(printf 'c.qev\nfiller')" ] || bad "left: $(ls disk)"
+    printf "$broken" >disk/c.qev && rm disk/filler && cp disk/c.qev before.qev
+    mount -o remount,ro disk
+    start fix-read-only
+    check --fix ../fix-full-disk/disk/c.qev
+    expect 2 "$checkprog: ../fix-full-disk/disk/c.qev cannot be fixed: Read-only file system; it is left as it was"
+    cmp -s ../fix-full-disk/disk/c.qev ../fix-full-disk/before.qev || bad "c.qev changed"
+    umount ../fix-full-disk/disk
+  else
+    echo "SKIP [fix-full-disk]: no tmpfs can be mounted here"
+    [ "${QEV2MID_REQUIRE_TOOLS:-}" = 1 ] && bad "no tmpfs can be mounted"
+  fi
 fi
 
 finish

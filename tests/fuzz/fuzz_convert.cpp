@@ -4,6 +4,7 @@
 // the same through qev2mid and mid2qev again.
 #include "check/check_pass.h"
 #include "check/finding_text.h"
+#include "check/repair.h"
 #include "midi/midi_reader.h"
 #include "midi/midi_writer.h"
 #include "qev/characters.h"
@@ -162,6 +163,60 @@ static void check_way_back(const std::uint8_t *data, std::size_t size) {
   std::fclose(out);
 }
 
+static void collect_events(const check_record &r, void *events) {
+  if (r.kind == check_kind::accepted) {
+    static_cast<std::vector<timed_event> *>(events)->push_back(r.event);
+  }
+}
+
+// Whether every one of a's events stands in b, in order.
+static bool kept_in(const std::vector<timed_event> &a, const std::vector<timed_event> &b) {
+  std::size_t j = 0;
+  for (const timed_event &e : a) {
+    while (j < b.size() && std::memcmp(&b[j], &e, sizeof e) != 0) {
+      ++j;
+    }
+    if (j++ >= b.size()) {
+      return false;
+    }
+  }
+  return true;
+}
+
+// Repairs: a round of safe fixes edits only the lines with a finding (but
+// for the fixes of the whole file's encoding and line ends), keeps every
+// event that converted, and rounds reach a point that a repair leaves alone.
+static void check_repairs(const std::uint8_t *data, std::size_t size) {
+  std::string text(reinterpret_cast<const char *>(data), size);
+  std::vector<found_fix> fixes = find_fixes(text, default_drums);
+  std::vector<std::size_t> starts{0};
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    if (text[i] == '\n') {
+      starts.push_back(i + 1);
+    }
+  }
+  for (const found_fix &f : fixes) {
+    bool whole = std::strcmp(f.fix.title, "Save the text as UTF-8") == 0 ||
+                 std::strcmp(f.fix.title, "End the lines with line feeds") == 0 ||
+                 std::strcmp(f.fix.title, "End the last line with a line feed") == 0;
+    for (const fix_edit &e : f.fix.edits) {
+      require(e.start <= e.end && e.end <= text.size());
+      if (f.fix.safety == fix_safety::safe && !whole) {
+        require(f.line >= 1 && f.line <= starts.size() && e.start >= starts[f.line - 1] &&
+                (f.line == starts.size() || e.end < starts[f.line]));
+      }
+    }
+  }
+  std::string once = apply_fixes(text, fixes, false);
+  std::vector<timed_event> before, after;
+  if (check_bytes(text.data(), text.size(), default_drums, collect_events, &before) == 0) {
+    check_bytes(once.data(), once.size(), default_drums, collect_events, &after);
+    require(kept_in(before, after));
+  }
+  std::string fixed = repair(text, default_drums, false);
+  require(repair(fixed, default_drums, false) == fixed);
+}
+
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size) {
   std::FILE *in = memory_file("w+");
   if (size > 0) {
@@ -216,5 +271,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::fclose(in);
   std::fclose(out);
   check_way_back(data, size);
+  check_repairs(data, size);
   return 0;
 }
