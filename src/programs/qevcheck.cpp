@@ -176,6 +176,8 @@ static int check_file(run_state &run, const char *prog, const char *path) {
   if (found != 0 || run.channels) {
     std::string text = summary_text(shown.c_str(), tally, rc == 0, run.channels);
     put_text(stderr, text.data(), text.size());
+    // Some C libraries buffer standard error when it is a file.
+    std::fflush(stderr);
   }
   if (run.diff) {
     return run.changed ? 1 : 0;
@@ -272,6 +274,10 @@ int main(int argc, char **argv) {
   }
   if (run.fix && !run.diff) {
     install_interrupt_cleanup();
+  }
+  // A diff or a fixed text goes out byte for byte, line ends and all.
+  if (run.out == stderr) {
+    set_binary(stdout);
   }
   const char *no_color = std::getenv("NO_COLOR");
   if (run.form == line_form::json) {
