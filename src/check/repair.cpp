@@ -136,6 +136,14 @@ std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums) 
   return std::move(g.fixes);
 }
 
+const check_fix *next_fix(const std::vector<found_fix> &fixes, std::size_t finding,
+                          std::size_t *from) {
+  while (*from < fixes.size() && fixes[*from].finding < finding) {
+    ++*from;
+  }
+  return *from < fixes.size() && fixes[*from].finding == finding ? &fixes[*from].fix : nullptr;
+}
+
 std::string apply_fixes(const std::string &data, const std::vector<found_fix> &fixes, bool unsafe) {
   auto chosen = [unsafe](const check_fix &f) { return f.safety == fix_safety::safe || unsafe; };
   bool others = std::any_of(fixes.begin(), fixes.end(), [&](const found_fix &f) {

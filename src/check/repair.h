@@ -23,6 +23,11 @@ struct found_fix {
 // would make that one drop: it is unsafe.
 std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums);
 
+// The fix of finding, from fixes in the order of their findings, looked for
+// from *from on, which moves on past it; null where it has none.
+const check_fix *next_fix(const std::vector<found_fix> &fixes, std::size_t finding,
+                          std::size_t *from);
+
 // data with the safe fixes applied, and the unsafe ones too where asked. An
 // edit that overlaps one before it waits for the next round, and so does a
 // fix about the notes while the round has others.

@@ -55,16 +55,8 @@ static void flush_pending(run_state &run) {
 
 // The fix of the record's finding, where the file was read whole.
 static const check_fix *fix_of(run_state &run, const check_record &r) {
-  if (run.fixes == nullptr || r.kind == check_kind::accepted) {
-    return nullptr;
-  }
-  std::size_t finding = run.finding++;
-  const std::vector<found_fix> &fixes = *run.fixes;
-  while (run.next_fix < fixes.size() && fixes[run.next_fix].finding < finding) {
-    ++run.next_fix;
-  }
-  bool has = run.next_fix < fixes.size() && fixes[run.next_fix].finding == finding;
-  return has ? &fixes[run.next_fix].fix : nullptr;
+  bool finding = run.fixes != nullptr && r.kind != check_kind::accepted;
+  return finding ? next_fix(*run.fixes, run.finding++, &run.next_fix) : nullptr;
 }
 
 static void report(const check_record &r, void *context) {
