@@ -125,7 +125,7 @@ const Case cases[] = {
      "9.5 a P 61 9\n1 0 a P 60 9\n1 1 a D 60\n",
      {"1: Write the time as seconds and milliseconds (unsafe)"},
      "9.5 a P 61 9\n1 0 a P 60 9\n1 1 a D 60\n",
-     "9 500 a P 61 9\n1 0 a P 60 9\n1 1 a D 60\n9 500 a D 61\n"},
+     "1 0 a P 60 9\n1 1 a D 60\n9 500 a P 61 9\n9 500 a D 61\n"},
 
     // Unsafe: what plays changes, or what was meant is a guess.
     {"the letter O in a number",
@@ -143,6 +143,11 @@ const Case cases[] = {
      {"1: Write the note as a number (unsafe)", "2: Comment out the note off (unsafe)"},
      "0 0 a P C4 9\n" + off,
      "0 0 a P 60 9\n" + off},
+    {"two voices, one after the other",
+     "0 0 a P 60 9\n1 0 a D 60\n# voice two\n0 0 b P 64 9\n1 0 b D 64\n",
+     {"4: Interleave the lines by time (unsafe)", "5: Comment out the note off (unsafe)"},
+     "0 0 a P 60 9\n1 0 a D 60\n# voice two\n0 0 b P 64 9\n1 0 b D 64\n",
+     "0 0 a P 60 9\n# voice two\n0 0 b P 64 9\n1 0 a D 60\n1 0 b D 64\n"},
     {"a stray note off",
      "0 0 a D 60\n",
      {"1: Comment out the note off (unsafe)"},

@@ -164,9 +164,7 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
   return s;
 }
 
-// One edit from the line as it stands to the line as fixed: the bytes
-// between what the two have in common at their start and at their end.
-static fix_edit edit_between(std::uint64_t offset, const std::string &from, const std::string &to) {
+fix_edit edit_between(std::uint64_t offset, const std::string &from, const std::string &to) {
   std::size_t a = 0, b = 0;
   while (a < from.size() && a < to.size() && from[a] == to[a]) {
     ++a;
@@ -187,7 +185,7 @@ bool line_fix(const check_record &r, check_fix *fix) {
     // Kept as a comment, never deleted: what it meant may matter.
     fix->title = "Comment out the note off";
     fix->safety = fix_safety::unsafe;
-    fix->after_others = true;
+    fix->stage = fix_stage_notes;
     fix->edits = {{r.offset, r.offset, "# "}};
     return true;
   }

@@ -20,6 +20,8 @@ struct fix_edit {
   std::string text;
 };
 
+inline constexpr std::uint8_t fix_stage_line = 0, fix_stage_order = 1, fix_stage_notes = 2;
+
 struct check_fix {
   const char *title = nullptr;
   fix_safety safety = fix_safety::safe;
@@ -29,15 +31,20 @@ struct check_fix {
   // drop, and is then not safe (see repair.h).
   bool makes_event = false;
   std::uint32_t time = 0;
-  // A fix about the notes rests on the notes as the file's other fixes
-  // leave them: it waits for a round that has no other.
-  bool after_others = false;
+  // The round a fix may come in: one of a later stage waits for a round
+  // with none of an earlier one. Lines are mended first, then put in order
+  // of time, and only then are the notes looked at, as the order leaves them.
+  std::uint8_t stage = fix_stage_line;
 };
 
 // The fix for a finding on its own line, worked out from the line's text
 // while the record's report runs. False where the text does not say what
 // was meant.
 bool line_fix(const check_record &r, check_fix *fix);
+
+// One edit from text as it stands, at offset in the file, to text as fixed:
+// the bytes between what the two have in common at their start and end.
+fix_edit edit_between(std::uint64_t offset, const std::string &from, const std::string &to);
 
 // The line at text without its line end, as a fix rewrites it.
 std::string line_text(const char *text);

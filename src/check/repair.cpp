@@ -15,6 +15,7 @@ struct gathering {
   std::vector<std::pair<std::uint64_t, std::uint32_t>> accepted; // line, time
   std::size_t findings = 0;
   std::uint32_t last_time = 0;
+  bool interleaved = false;
 };
 
 } // namespace
@@ -96,7 +97,7 @@ static bool file_fix(const check_record &r, const gathering &g, check_fix *fix) 
   case check_kind::still_sounding: {
     fix->title = "End the note at the last event";
     fix->safety = fix_safety::unsafe;
-    fix->after_others = true;
+    fix->stage = fix_stage_notes;
     std::string line = std::to_string(g.last_time / 1000) + " " +
                        std::to_string(g.last_time % 1000) + " " +
                        static_cast<char>('a' + (r.event.status & 0x0F)) + " D " +
@@ -109,6 +110,48 @@ static bool file_fix(const check_record &r, const gathering &g, check_fix *fix) 
   }
 }
 
+// Every event line where its time belongs, for lines written voice after
+// voice: a stable sort by time, so that lines of one time keep their order,
+// each line that is no event kept before the line it stood before, and
+// those after the last event kept last. Not past a 0x1A or a NUL, which
+// end what the converter reads.
+static bool interleave(const std::string &data, check_fix *fix) {
+  if (data.find_first_of(std::string("\x1A\0", 2)) != std::string::npos) {
+    return false;
+  }
+  struct unit {
+    std::uint32_t time;
+    std::size_t start, end;
+  };
+  std::vector<unit> units;
+  std::size_t start = 0;
+  for (std::size_t at = 0; at < data.size();) {
+    std::size_t lf = data.find('\n', at), end = lf == std::string::npos ? data.size() : lf + 1;
+    timed_event e{};
+    field_problem why{};
+    if (explain_line((data.substr(at, end - at) + '\n').c_str(), &e, &why)) {
+      units.push_back({e.time, start, end});
+      start = end;
+    }
+    at = end;
+  }
+  std::stable_sort(units.begin(), units.end(),
+                   [](const unit &a, const unit &b) { return a.time < b.time; });
+  std::string sorted;
+  for (const unit &u : units) {
+    sorted.append(data, u.start, u.end - u.start);
+  }
+  sorted.append(data, start);
+  if (sorted == data) {
+    return false;
+  }
+  fix->title = "Interleave the lines by time";
+  fix->safety = fix_safety::unsafe;
+  fix->stage = fix_stage_order;
+  fix->edits = {edit_between(0, data, sorted)};
+  return true;
+}
+
 static void gather(const check_record &r, void *context) {
   auto &g = *static_cast<gathering *>(context);
   if (r.kind == check_kind::accepted) {
@@ -118,13 +161,16 @@ static void gather(const check_record &r, void *context) {
   }
   std::size_t finding = g.findings++;
   check_fix fix;
-  if (line_fix(r, &fix) || file_fix(r, g, &fix)) {
+  // The whole file is put in order once, at its first out-of-order line.
+  bool first_earlier = r.kind == check_kind::earlier && !g.interleaved;
+  g.interleaved = g.interleaved || first_earlier;
+  if (line_fix(r, &fix) || file_fix(r, g, &fix) || (first_earlier && interleave(*g.data, &fix))) {
     g.fixes.push_back({finding, r.line, std::move(fix)});
   }
 }
 
 std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums) {
-  gathering g{&data, {}, {}, 0, 0};
+  gathering g{&data, {}, {}, 0, 0, false};
   check_bytes(data.data(), data.size(), drums, gather, &g);
   for (found_fix &f : g.fixes) {
     auto next = std::upper_bound(g.accepted.begin(), g.accepted.end(),
@@ -146,12 +192,13 @@ const check_fix *next_fix(const std::vector<found_fix> &fixes, std::size_t findi
 
 std::string apply_fixes(const std::string &data, const std::vector<found_fix> &fixes, bool unsafe) {
   auto chosen = [unsafe](const check_fix &f) { return f.safety == fix_safety::safe || unsafe; };
-  bool others = std::any_of(fixes.begin(), fixes.end(), [&](const found_fix &f) {
-    return chosen(f.fix) && !f.fix.after_others;
-  });
+  std::uint8_t stage = fix_stage_notes;
+  for (const found_fix &f : fixes) {
+    stage = chosen(f.fix) ? std::min(stage, f.fix.stage) : stage;
+  }
   std::vector<const fix_edit *> edits;
   for (const found_fix &f : fixes) {
-    if (chosen(f.fix) && !(others && f.fix.after_others)) {
+    if (chosen(f.fix) && f.fix.stage == stage) {
       for (const fix_edit &e : f.fix.edits) {
         edits.push_back(&e);
       }
