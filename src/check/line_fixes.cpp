@@ -30,13 +30,19 @@ static bool is_unicode_space(char32_t cp) {
          cp == 0x3000;
 }
 
-static std::string plain_spaces(const std::string &s) {
+// Every Unicode space a plain one, and every full-width digit an ASCII one.
+static std::string plain_characters(const std::string &s) {
   std::string line = s + '\n', out;
   for (std::size_t i = 0; i < s.size();) {
     char32_t cp = 0;
     std::size_t n = utf8_sequence(line.c_str() + i, &cp);
-    bool space = n > 1 && is_unicode_space(cp);
-    out += space ? std::string(" ") : line.substr(i, n == 0 ? 1 : n);
+    if (n > 1 && is_unicode_space(cp)) {
+      out += ' ';
+    } else if (n > 1 && cp >= 0xFF10 && cp <= 0xFF19) {
+      out += static_cast<char>('0' + (cp - 0xFF10));
+    } else {
+      out += line.substr(i, n == 0 ? 1 : n);
+    }
     i += n == 0 ? 1 : n;
   }
   return out;
@@ -112,7 +118,11 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
     char32_t cp = 0;
     if (utf8_sequence(bad, &cp) > 1 && is_unicode_space(cp)) {
       *title = "Replace Unicode spaces with plain spaces";
-      return plain_spaces(s);
+      return plain_characters(s);
+    }
+    if (cp >= 0xFF10 && cp <= 0xFF19) {
+      *title = "Write the digits in ASCII";
+      return plain_characters(s);
     }
   }
   if (r.code == finding_code::glued_text && p.glued != nullptr) {
@@ -152,6 +162,20 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
     std::string out = s;
     out[at(p.value)] = static_cast<char>(*p.value - 'A' + 'a');
     return out;
+  }
+  // Channels numbered 1 to 16, as many programs show them.
+  if (r.code == finding_code::bad_channel && is_digit(*p.value)) {
+    std::size_t n = 0;
+    unsigned number = 0;
+    while (n < 3 && is_digit(p.value[n])) {
+      number = number * 10 + static_cast<unsigned>(p.value[n++] - '0');
+    }
+    if (number >= 1 && number <= 16 && !is_digit(p.value[n])) {
+      *safety = fix_safety::unsafe;
+      *title = "Write the channel as a letter";
+      return s.substr(0, at(p.value)) + static_cast<char>('a' + number - 1) +
+             s.substr(at(p.value) + n);
+    }
   }
   unsigned note = 0;
   if (r.code == finding_code::not_a_number && p.where == field::note) {
