@@ -247,6 +247,30 @@ start unsafe-fixes-alone
 printf '0 0 a P 60 90\n' >c.qev
 check --unsafe-fixes c.qev
 expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE..."
+# JSON's safe edits, applied round after round, give what --fix writes.
+start fix-json-rounds
+printf '\xef\xbb\xbf0 0 a p 60 90\n1.5 a P 62 90\n0\xc2\xa02 a D 60\n2 0 A D 62\n0 0 b P 1 1' >c.qev
+cp c.qev by-json.qev
+for round in 1 2 3 4 5 6; do
+  timeout 60 "${runner[@]}" "$checker" --format=json by-json.qev >"$root/json" 2>/dev/null
+  /usr/bin/python3 - by-json.qev "$root/json" <<'PY' || break
+import json, sys
+path, findings = sys.argv[1], open(sys.argv[2]).read().splitlines()
+edits = sorted((e["byte_start"], e["byte_end"], e["text"].encode())
+               for f in map(json.loads, findings) if f.get("fix", {}).get("applicability") == "safe"
+               for e in f["fix"]["edits"])
+data, out, at = open(path, "rb").read(), b"", 0
+for start, end, text in edits:
+    if start >= at:
+        out, at = out + data[at:start] + text, end
+if not edits:
+    sys.exit(1)
+open(path, "wb").write(out + data[at:])
+PY
+done
+check --fix c.qev
+cmp -s c.qev by-json.qev || bad "--fix: $(od -c c.qev | head -3); JSON: $(od -c by-json.qev | head -3)"
+passed=$((passed + 1))
 if unix_only "fix-files" "Wine shows no symbolic links or hard links, patch or mounts"; then
   # The diff applies with patch -p0 and gives what --fix writes; it changes nothing.
   start diff-patch
