@@ -30,7 +30,8 @@ static bool is_unicode_space(char32_t cp) {
          cp == 0x3000;
 }
 
-// Every Unicode space a plain one, and every full-width digit an ASCII one.
+// Every Unicode space a plain one, every full-width digit an ASCII one, and
+// no byte-order mark.
 static std::string plain_characters(const std::string &s) {
   std::string line = s + '\n', out;
   for (std::size_t i = 0; i < s.size();) {
@@ -38,6 +39,8 @@ static std::string plain_characters(const std::string &s) {
     std::size_t n = utf8_sequence(line.c_str() + i, &cp);
     if (n > 1 && is_unicode_space(cp)) {
       out += ' ';
+    } else if (cp == 0xFEFF) {
+      // A byte-order mark inside a line, as files joined together leave it.
     } else if (n > 1 && cp >= 0xFF10 && cp <= 0xFF19) {
       out += static_cast<char>('0' + (cp - 0xFF10));
     } else {
@@ -122,6 +125,10 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
     }
     if (cp >= 0xFF10 && cp <= 0xFF19) {
       *title = "Write the digits in ASCII";
+      return plain_characters(s);
+    }
+    if (cp == 0xFEFF) {
+      *title = "Remove the byte-order mark";
       return plain_characters(s);
     }
   }
