@@ -187,15 +187,16 @@ static bool check_plain_lines(pass_state &pass, std::uint32_t &last_time,
   const char *line = data + input.pos;
   check_record r{};
   r.kind = check_kind::accepted;
+  r.offset = input.base + input.pos;
   for (std::size_t k = 0; k < n; ++k) {
     r.line = ++input.line;
     r.text = line;
-    r.offset = input.base + static_cast<std::uint64_t>(line - data);
     r.event = events[k];
     r.problem.starts[static_cast<std::size_t>(field::note)] = line + lines[k].note;
     report(pass, r);
     check_note(pass.notes, r, line, pass.report_to, pass.context);
     line += lines[k].length;
+    r.offset += lines[k].length;
   }
   input.pos = static_cast<std::size_t>(p - data);
   last_time = events[n - 1].time;

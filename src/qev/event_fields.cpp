@@ -22,7 +22,7 @@ static inline const char *skip_blanks(const char *p) {
 // one or more digits. Returns null when no digit follows. The caller refuses
 // a minus sign and anything above 32 bits rather than wrap into a value
 // that was never written.
-static inline const char *scan_number(const char *p, std::uint64_t *value) {
+[[gnu::always_inline]] static inline const char *scan_number(const char *p, std::uint64_t *value) {
   if (*p == '-' || *p == '+') {
     ++p;
   }
