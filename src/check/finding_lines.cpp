@@ -46,12 +46,12 @@ static void append_json_string(std::string &out, const char *text, std::size_t s
 
 // Where an offset of the file stands: its line, and its column in
 // characters, both from 1.
-static void append_place(std::string &out, const fix_place &place, std::uint64_t offset,
+static void append_place(std::string &out, const fix_place &place, std::size_t offset,
                          const char *line_key, const char *column_key) {
-  const std::vector<std::uint64_t> &starts = place.starts;
+  const std::vector<std::size_t> &starts = place.starts;
   auto after = std::upper_bound(starts.begin(), starts.end(), offset);
   auto line = static_cast<std::size_t>(after - starts.begin());
-  std::uint64_t start = starts[line - 1];
+  std::size_t start = starts[line - 1];
   std::string text = place.text->substr(start, offset - start) + '\n';
   out += line_key;
   append_number(out, line);
@@ -80,8 +80,8 @@ static void append_fix(std::string &out, const check_fix &fix, const fix_place &
   out += "]}";
 }
 
-std::vector<std::uint64_t> line_starts(const std::string &text) {
-  std::vector<std::uint64_t> starts{0};
+std::vector<std::size_t> line_starts(const std::string &text) {
+  std::vector<std::size_t> starts{0};
   for (std::size_t i = text.find('\n'); i != std::string::npos; i = text.find('\n', i + 1)) {
     starts.push_back(i + 1);
   }

@@ -7,6 +7,7 @@
 #include "check_pass.h"
 #include "line_fixes.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -17,9 +18,9 @@ enum class line_form { text, color, json };
 // give each edit's place by line and column.
 struct fix_place {
   const std::string *text;
-  std::vector<std::uint64_t> starts;
+  std::vector<std::size_t> starts;
 };
-std::vector<std::uint64_t> line_starts(const std::string &text);
+std::vector<std::size_t> line_starts(const std::string &text);
 
 // Appends the finding r in file path to out, as one line that ends in LF;
 // in JSON with its fix, where one is given.

@@ -195,7 +195,7 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
   return s;
 }
 
-fix_edit edit_between(std::uint64_t offset, const std::string &from, const std::string &to) {
+fix_edit edit_between(std::size_t offset, const std::string &from, const std::string &to) {
   std::size_t a = 0, b = 0;
   while (a < from.size() && a < to.size() && from[a] == to[a]) {
     ++a;
@@ -217,7 +217,8 @@ bool line_fix(const check_record &r, check_fix *fix) {
     fix->title = "Comment out the note off";
     fix->safety = fix_safety::unsafe;
     fix->stage = fix_stage_notes;
-    fix->edits = {{r.offset, r.offset, "# "}};
+    auto at = static_cast<std::size_t>(r.offset);
+    fix->edits = {{at, at, "# "}};
     return true;
   }
   if (r.kind == check_kind::hidden_by_bom) {
@@ -242,6 +243,6 @@ bool line_fix(const check_record &r, check_fix *fix) {
     fix->makes_event = event;
     fix->time = e.time;
   }
-  fix->edits = {edit_between(r.offset, s, fixed)};
+  fix->edits = {edit_between(static_cast<std::size_t>(r.offset), s, fixed)};
   return true;
 }

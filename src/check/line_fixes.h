@@ -5,6 +5,7 @@
 
 #include "check_pass.h"
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -14,9 +15,10 @@
 // what the writer meant is a guess; applied only when asked.
 enum class fix_safety : std::uint8_t { safe, unsafe };
 
-// Bytes [start, end) of the file replaced by text.
+// Bytes [start, end) of the file replaced by text. The file is in memory
+// while it is repaired, so its offsets fit a size_t.
 struct fix_edit {
-  std::uint64_t start, end;
+  std::size_t start, end;
   std::string text;
 };
 
@@ -44,7 +46,7 @@ bool line_fix(const check_record &r, check_fix *fix);
 
 // One edit from text as it stands, at offset in the file, to text as fixed:
 // the bytes between what the two have in common at their start and end.
-fix_edit edit_between(std::uint64_t offset, const std::string &from, const std::string &to);
+fix_edit edit_between(std::size_t offset, const std::string &from, const std::string &to);
 
 // The line at text without its line end, as a fix rewrites it.
 std::string line_text(const char *text);

@@ -72,7 +72,7 @@ static std::string utf8_of_utf16(const std::string &data) {
 // note off for a note still sounding at the end.
 static bool file_fix(const check_record &r, const gathering &g, check_fix *fix) {
   const std::string &data = *g.data;
-  std::uint64_t size = data.size();
+  std::size_t size = data.size();
   switch (r.kind) {
   case check_kind::utf_16:
     fix->title = "Save the text as UTF-8";
@@ -207,7 +207,7 @@ std::string apply_fixes(const std::string &data, const std::vector<found_fix> &f
   std::stable_sort(edits.begin(), edits.end(),
                    [](const fix_edit *a, const fix_edit *b) { return a->start < b->start; });
   std::string out;
-  std::uint64_t at = 0;
+  std::size_t at = 0;
   for (const fix_edit *e : edits) {
     if (e->start < at || e->end > data.size()) {
       continue;
