@@ -21,6 +21,7 @@ const page = {
   summary: '',
   mid: null,            // qev2mid's output, or null when it would fail
   checks: 0,            // checks done, for tests to wait on
+  opens: 0,             // files opened and checked, for tests to wait on
   timer: 0,
   timings: {},          // ms for each stage of the last check
   current: -1,          // the finding selected
@@ -168,6 +169,8 @@ async function open(file) {
     bytes = back.text;
   }
   showError('');
+  // An edit's check still waiting is for the text this file replaces.
+  clearTimeout(page.timer);
   stopPlaying();
   resetRoll();
   Object.assign(page, { name, bytes, fromMidi, dropped, dirty: false, highlight: null, current: -1 });
@@ -176,6 +179,7 @@ async function open(file) {
   page.fitOnCheck = true;
   await yieldToPage();
   await checkNow();
+  page.opens++;
 }
 
 function edited() {
@@ -258,6 +262,7 @@ async function start() {
 window.qevStudio = {
   ready: false,
   checks: () => page.checks,
+  opens: () => page.opens,
   findings: () => Array.from({ length: page.count }, (_, i) => finding(i)),
   summary: () => page.summary,
   text: () => $('editor').value,

@@ -103,7 +103,8 @@ class Browser:
     def open_file(self, path, wait=True):
         """Chooses path in the page's Open control, and waits for its check;
         or, unless wait, goes on at once, as a dialog may hold the page."""
-        checks = self.eval("window.qevStudio.checks()") if wait else 0
+        # Its own open, not any check: one an earlier edit started may end meanwhile.
+        opens = self.eval("window.qevStudio.opens()") if wait else 0
         document = self.page("DOM.getDocument")["root"]["nodeId"]
         node = self.page("DOM.querySelector", nodeId=document, selector="#open")["nodeId"]
         if not wait:
@@ -111,7 +112,7 @@ class Browser:
             return
         self.page("DOM.setFileInputFiles", files=[path], nodeId=node)
         if wait:
-            self.wait(f"window.qevStudio.checks() > {checks}")
+            self.wait(f"window.qevStudio.opens() > {opens}")
 
     def box(self, element_id):
         return self.eval(f"(() => {{ const r = document.getElementById('{element_id}')"
