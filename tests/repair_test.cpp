@@ -205,7 +205,7 @@ TEST_P(RepairTest, FixesWhatItNames) {
 INSTANTIATE_TEST_SUITE_P(Files, RepairTest, testing::ValuesIn(cases), row_name<Case>);
 
 // Every fix the rows give is in the man page's FIXES, with its kind: the
-// safe ones before the unsafe.
+// safe ones before the unsafe. Each unsafe one says what it changes.
 TEST(Repair, EachFixHasAManPageEntry) {
   std::ifstream page(QEV2MID_SOURCE_DIR "/src/programs/qevcheck.1");
   ASSERT_TRUE(page.good());
@@ -229,6 +229,7 @@ TEST(Repair, EachFixHasAManPageEntry) {
       bool moved = f.fix.safety == fix_safety::unsafe && f.fix.makes_event;
       EXPECT_TRUE(entry->second == f.fix.safety || (moved && entry->second == fix_safety::safe))
           << f.fix.title;
+      EXPECT_EQ(f.fix.change != nullptr, f.fix.safety == fix_safety::unsafe) << f.fix.title;
     }
   }
 }

@@ -64,6 +64,10 @@ static void append_fix(std::string &out, const check_fix &fix, const fix_place &
   append_json_string(out, fix.title, std::strlen(fix.title));
   out += fix.safety == fix_safety::safe ? ",\"applicability\":\"safe\""
                                         : ",\"applicability\":\"unsafe\"";
+  if (fix.change != nullptr) {
+    out += ",\"change\":";
+    append_json_string(out, fix.change, std::strlen(fix.change));
+  }
   out += ",\"edits\":[";
   for (const fix_edit &e : fix.edits) {
     out += &e == fix.edits.data() ? "{" : ",{";

@@ -111,11 +111,14 @@ static std::string hex_as_decimal(const std::string &s, std::size_t start) {
 
 // The rewritten line and its title for a skipped line, or an accepted one
 // read only up to glued text; the line itself where no fix is clear.
-static std::string rewrite(const check_record &r, const std::string &s, const char **title,
-                           fix_safety *safety) {
+static std::string rewrite(const check_record &r, const std::string &s, check_fix *fix) {
+  const char **title = &fix->title;
+  auto unsafe = [fix](const char *change) {
+    fix->safety = fix_safety::unsafe;
+    fix->change = change;
+  };
   const field_problem &p = r.problem;
   auto at = [&](const char *q) { return static_cast<std::size_t>(q - r.text); };
-  *safety = fix_safety::safe;
   const char *bad = r.code == finding_code::glued_text ? p.glued : p.value;
   if (bad != nullptr && at(bad) < s.size()) {
     char32_t cp = 0;
@@ -146,12 +149,13 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
       *title = "Remove the unit";
       return s.substr(0, at(p.glued)) + s.substr(at(p.glued) + n);
     }
-    *safety = fix_safety::unsafe;
     if (*p.glued == 'O' || *p.glued == 'o') {
+      unsafe("guesses that the letter O stands for the digit 0");
       *title = "Read the letter O as the digit 0";
       return o_as_zero(s, at(number));
     }
     if ((*p.glued == 'x' || *p.glued == 'X') && p.glued - number == 1 && *number == '0') {
+      unsafe("reads the number as hexadecimal, base 16");
       *title = "Write the number in decimal";
       return hex_as_decimal(s, at(number));
     }
@@ -178,7 +182,7 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
       number = number * 10 + static_cast<unsigned>(p.value[n++] - '0');
     }
     if (number >= 1 && number <= 16 && !is_digit(p.value[n])) {
-      *safety = fix_safety::unsafe;
+      unsafe("guesses that the channels are numbered 1 to 16, as a to p");
       *title = "Write the channel as a letter";
       return s.substr(0, at(p.value)) + static_cast<char>('a' + number - 1) +
              s.substr(at(p.value) + n);
@@ -187,7 +191,7 @@ static std::string rewrite(const check_record &r, const std::string &s, const ch
   unsigned note = 0;
   if (r.code == finding_code::not_a_number && p.where == field::note) {
     if (std::size_t n = read_note_name(p.value, &note); n != 0) {
-      *safety = fix_safety::unsafe;
+      unsafe("guesses the octave: C4 is 60, middle C, which some programs call C3");
       *title = "Write the note as a number";
       return s.substr(0, at(p.value)) + std::to_string(note) + s.substr(at(p.value) + n);
     }
@@ -216,6 +220,7 @@ bool line_fix(const check_record &r, check_fix *fix) {
     // Kept as a comment, never deleted: what it meant may matter.
     fix->title = "Comment out the note off";
     fix->safety = fix_safety::unsafe;
+    fix->change = "takes the note off out of the MIDI file; the line stays, as a comment";
     fix->stage = fix_stage_notes;
     auto at = static_cast<std::size_t>(r.offset);
     fix->edits = {{at, at, "# "}};
@@ -223,10 +228,9 @@ bool line_fix(const check_record &r, check_fix *fix) {
   }
   if (r.kind == check_kind::hidden_by_bom) {
     fix->title = "Remove the byte-order mark";
-    fix->safety = fix_safety::safe;
     fixed = s.substr(3);
   } else if (r.kind == check_kind::skipped || r.kind == check_kind::glued) {
-    fixed = rewrite(r, s, &fix->title, &fix->safety);
+    fixed = rewrite(r, s, fix);
   }
   if (fixed == s) {
     return false;
@@ -238,7 +242,10 @@ bool line_fix(const check_record &r, check_fix *fix) {
     // An accepted event that would change changes what plays.
     bool same = event && e.time == r.event.time && e.status == r.event.status &&
                 e.note == r.event.note && e.velocity == r.event.velocity;
-    fix->safety = same ? fix->safety : fix_safety::unsafe;
+    if (!same) {
+      fix->safety = fix_safety::unsafe;
+      fix->change = "changes the event this line already makes";
+    }
   } else {
     fix->makes_event = event;
     fix->time = e.time;

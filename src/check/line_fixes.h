@@ -27,6 +27,9 @@ inline constexpr std::uint8_t fix_stage_line = 0, fix_stage_order = 1, fix_stage
 struct check_fix {
   const char *title = nullptr;
   fix_safety safety = fix_safety::safe;
+  // What an unsafe fix changes, in a phrase for the person who chooses it;
+  // null for a safe one.
+  const char *change = nullptr;
   std::vector<fix_edit> edits;
   // Where the fix turns a skipped line into an event, that event's time:
   // a fix that puts it after the next accepted event would make that one

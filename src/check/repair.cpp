@@ -16,6 +16,9 @@ struct gathering {
   std::size_t findings = 0;
   std::uint32_t last_time = 0;
   bool interleaved = false;
+  // Whoever else wants the check's records, as they come.
+  check_report also = nullptr;
+  void *also_context = nullptr;
 };
 
 } // namespace
@@ -97,6 +100,7 @@ static bool file_fix(const check_record &r, const gathering &g, check_fix *fix) 
   case check_kind::still_sounding: {
     fix->title = "End the note at the last event";
     fix->safety = fix_safety::unsafe;
+    fix->change = "adds a note off, so that the note stops at the last event";
     fix->stage = fix_stage_notes;
     std::string line = std::to_string(g.last_time / 1000) + " " +
                        std::to_string(g.last_time % 1000) + " " +
@@ -147,6 +151,7 @@ static bool interleave(const std::string &data, check_fix *fix) {
   }
   fix->title = "Interleave the lines by time";
   fix->safety = fix_safety::unsafe;
+  fix->change = "moves lines, so that the lines skipped as out of order play";
   fix->stage = fix_stage_order;
   fix->edits = {edit_between(0, data, sorted)};
   return true;
@@ -154,6 +159,9 @@ static bool interleave(const std::string &data, check_fix *fix) {
 
 static void gather(const check_record &r, void *context) {
   auto &g = *static_cast<gathering *>(context);
+  if (g.also != nullptr) {
+    g.also(r, g.also_context);
+  }
   if (r.kind == check_kind::accepted) {
     g.accepted.emplace_back(r.line, r.event.time);
     g.last_time = r.event.time;
@@ -169,14 +177,16 @@ static void gather(const check_record &r, void *context) {
   }
 }
 
-std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums) {
-  gathering g{&data, {}, {}, 0, 0, false};
+std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums, check_report also,
+                                  void *context) {
+  gathering g{&data, {}, {}, 0, 0, false, also, context};
   check_bytes(data.data(), data.size(), drums, gather, &g);
   for (found_fix &f : g.fixes) {
     auto next = std::upper_bound(g.accepted.begin(), g.accepted.end(),
                                  std::pair<std::uint64_t, std::uint32_t>{f.line, UINT32_MAX});
     if (f.fix.makes_event && next != g.accepted.end() && f.fix.time > next->second) {
       f.fix.safety = fix_safety::unsafe;
+      f.fix.change = "the event would come after the next one, which would then be skipped";
     }
   }
   return std::move(g.fixes);
