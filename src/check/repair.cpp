@@ -12,7 +12,9 @@ namespace {
 struct gathering {
   const std::string *data;
   std::vector<found_fix> fixes;
-  std::vector<std::pair<std::uint64_t, std::uint32_t>> accepted; // line, time
+  // The fixes that make an event, till the next accepted event after their
+  // line is known: theirs must not come later.
+  std::vector<std::size_t> waiting;
   std::size_t findings = 0;
   std::uint32_t last_time = 0;
   bool interleaved = false;
@@ -157,13 +159,31 @@ static bool interleave(const std::string &data, check_fix *fix) {
   return true;
 }
 
+// An accepted event: a fix before it that makes an event later than this
+// one would make it drop, and is not safe.
+static void settle(gathering &g, const check_record &accepted) {
+  std::size_t kept = 0;
+  for (std::size_t index : g.waiting) {
+    check_fix &fix = g.fixes[index].fix;
+    if (g.fixes[index].line >= accepted.line) {
+      g.waiting[kept++] = index;
+    } else if (fix.time > accepted.event.time) {
+      fix.safety = fix_safety::unsafe;
+      fix.change = "the event would come after the next one, which would then be skipped";
+    }
+  }
+  g.waiting.resize(kept);
+}
+
 static void gather(const check_record &r, void *context) {
   auto &g = *static_cast<gathering *>(context);
   if (g.also != nullptr) {
     g.also(r, g.also_context);
   }
   if (r.kind == check_kind::accepted) {
-    g.accepted.emplace_back(r.line, r.event.time);
+    if (!g.waiting.empty()) {
+      settle(g, r);
+    }
     g.last_time = r.event.time;
     return;
   }
@@ -173,21 +193,19 @@ static void gather(const check_record &r, void *context) {
   bool first_earlier = r.kind == check_kind::earlier && !g.interleaved;
   g.interleaved = g.interleaved || first_earlier;
   if (line_fix(r, &fix) || file_fix(r, g, &fix) || (first_earlier && interleave(*g.data, &fix))) {
+    if (fix.makes_event) {
+      g.waiting.push_back(g.fixes.size());
+    }
     g.fixes.push_back({finding, r.line, std::move(fix)});
   }
 }
 
 std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums, check_report also,
-                                  void *context) {
+                                  void *context, int *result) {
   gathering g{&data, {}, {}, 0, 0, false, also, context};
-  check_bytes(data.data(), data.size(), drums, gather, &g);
-  for (found_fix &f : g.fixes) {
-    auto next = std::upper_bound(g.accepted.begin(), g.accepted.end(),
-                                 std::pair<std::uint64_t, std::uint32_t>{f.line, UINT32_MAX});
-    if (f.fix.makes_event && next != g.accepted.end() && f.fix.time > next->second) {
-      f.fix.safety = fix_safety::unsafe;
-      f.fix.change = "the event would come after the next one, which would then be skipped";
-    }
+  int rc = check_bytes(data.data(), data.size(), drums, gather, &g);
+  if (result != nullptr) {
+    *result = rc;
   }
   return std::move(g.fixes);
 }

@@ -22,9 +22,10 @@ struct found_fix {
 // that turns a skipped line into an event later than the next accepted one
 // would make that one drop: it is unsafe. Each record of the check goes to
 // also as well, where given, so that one pass serves a caller that shows
-// the findings beside their fixes.
+// the findings beside their fixes, and result gets what the check returns.
 std::vector<found_fix> find_fixes(const std::string &data, std::uint16_t drums,
-                                  check_report also = nullptr, void *context = nullptr);
+                                  check_report also = nullptr, void *context = nullptr,
+                                  int *result = nullptr);
 
 // The fix of finding, from fixes in the order of their findings, looked for
 // from *from on, which moves on past it; null where it has none.
