@@ -3,7 +3,8 @@
 driven over the DevTools protocol (tests/web/driver.py): the conversions
 against the programs (conversions.py), the roll and its sound (roll.py), and
 what a musician must be able to trust: the time axis, keys, opening, playing,
-long files and saving (trust.py), large files by the work done (large.py),
+long files and saving (trust.py), the repairs and their undo (fixes.py),
+large files by the work done (large.py),
 keys, names, themes and phones (access.py), and drums and channels as they
 are drawn and heard (sound.py). The page must make no request beyond
 file:, data: and blob:.
@@ -19,6 +20,7 @@ import tempfile
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), "web"))
 import access  # noqa: E402
 import conversions  # noqa: E402
+import fixes  # noqa: E402
 import large  # noqa: E402
 import roll  # noqa: E402
 import sound  # noqa: E402
@@ -66,6 +68,7 @@ def main():
 
         failures += roll.check_roll_and_sound(browser, inputs, shots)
         failures += trust.check_all(browser, inputs)
+        failures += fixes.check_all(browser, tools, inputs)
         failures += large.check_all(browser, inputs)
         failures += access.check_all(browser, inputs, os.path.join(inputs, "melody.qev"))
         failures += sound.check_all(browser, inputs)
@@ -82,6 +85,7 @@ def main():
         print("FAIL", failure)
     print(f"web: {len(cases)} inputs, {conversions.compared['findings']} findings and "
           f"{conversions.compared['downloads']} downloads compared, {trust.rows['count']} rows of trust, "
+          f"{fixes.rows['count']} of fixes, "
           f"{large.rows['count']} of large files, {access.rows['count']} of access, "
           f"{sound.rows['count']} of sound, "
           f"{len(failures)} failures")

@@ -9,6 +9,7 @@
 #include "check/check_pass.h"
 #include "check/check_summary.h"
 #include "check/finding_text.h"
+#include "check/repair.h"
 #include "cli/channel_letters.h"
 #include "cli/output_path.h"
 #include "midi/midi_reader.h"
@@ -39,7 +40,17 @@ static constexpr std::uint32_t note_stuck = 1, note_drum = 2;
 // How long a drum's note with no note off is drawn and played.
 static constexpr std::uint32_t drum_ms = 150;
 
+// Per fix in fix_fields: its finding, 1 where it is safe, and the offsets in
+// fix_texts of its title and of what it changes ("" for a safe one).
+static constexpr std::size_t fields_per_fix = 4;
+
 static std::vector<std::uint32_t> finding_fields;
+// The bytes last checked, and the fixes of their findings, which apply to
+// those bytes alone.
+static std::string checked;
+static std::vector<found_fix> fixes;
+static std::vector<std::uint32_t> fix_fields;
+static std::string fix_texts;
 static std::vector<std::uint32_t> notes;
 // The note sounding on each channel and key, as an index into notes plus 1.
 static std::uint32_t sounding[16][128];
@@ -155,22 +166,35 @@ EMSCRIPTEN_KEEPALIVE int qev_set_drums(const char *letters) {
   return parse_drums(letters, &drums) ? drums : -1;
 }
 
+// Puts a text in fix_texts, returning its offset there.
+static std::uint32_t fix_text(const char *text) {
+  auto at = clamp32(fix_texts.size());
+  fix_texts += text != nullptr ? text : "";
+  fix_texts += '\0';
+  return at;
+}
+
 // Checks data as qevcheck checks a file called name, with the drum channels
-// last set (channel j at first). Returns the number of findings, or -1 when the data could not
-// be put in a file. The results stay until the next call.
+// last set (channel j at first), and finds the fixes qevcheck's JSON gives.
+// Returns the number of findings. The results stay until the next call.
 EMSCRIPTEN_KEEPALIVE int qev_check(const std::uint8_t *data, std::size_t size, const char *name) {
   finding_fields.clear();
   notes.clear();
   messages.clear();
+  fix_fields.clear();
+  fix_texts.clear();
   tally = check_tally{};
   last_time = 0;
   std::fill(&sounding[0][0], &sounding[0][0] + 16 * 128, 0u);
-  std::FILE *in = input_of(data, size);
-  if (in == nullptr) {
-    return -1;
+  checked.assign(reinterpret_cast<const char *>(data), size);
+  int rc = 0;
+  fixes = find_fixes(checked, drums, collect, nullptr, &rc);
+  fix_fields.reserve(fixes.size() * fields_per_fix);
+  for (const found_fix &f : fixes) {
+    fix_fields.insert(fix_fields.end(),
+                      {clamp32(f.finding), f.fix.safety == fix_safety::safe ? 1u : 0u,
+                       fix_text(f.fix.title), fix_text(f.fix.change)});
   }
-  int rc = check_stream(in, drums, collect, nullptr);
-  std::fclose(in);
   end_sounding();
   summary = summary_text(name, tally, rc == 0, true);
   return static_cast<int>(finding_fields.size() / fields_per_finding);
@@ -194,6 +218,38 @@ EMSCRIPTEN_KEEPALIVE std::size_t qev_note_count() {
 EMSCRIPTEN_KEEPALIVE const std::uint32_t *qev_notes() {
   return notes.data();
 }
+EMSCRIPTEN_KEEPALIVE std::size_t qev_fix_count() {
+  return fixes.size();
+}
+EMSCRIPTEN_KEEPALIVE const std::uint32_t *qev_fix_fields() {
+  return fix_fields.data();
+}
+EMSCRIPTEN_KEEPALIVE const char *qev_fix_texts() {
+  return fix_texts.data();
+}
+EMSCRIPTEN_KEEPALIVE std::size_t qev_fix_texts_size() {
+  return fix_texts.size();
+}
+
+// The bytes last checked with fix number index applied, as qev_output.
+// Returns their size, or -1 where there is no such fix.
+EMSCRIPTEN_KEEPALIVE int qev_apply_fix(std::size_t index) {
+  if (index >= fixes.size()) {
+    return -1;
+  }
+  std::string fixed = apply_fixes(checked, {fixes[index]}, true);
+  output.assign(fixed.begin(), fixed.end());
+  return static_cast<int>(output.size());
+}
+
+// data as qevcheck --fix writes it, with the drum channels last set, as
+// qev_output. Returns its size.
+EMSCRIPTEN_KEEPALIVE int qev_repair(const std::uint8_t *data, std::size_t size) {
+  std::string fixed = repair(std::string(reinterpret_cast<const char *>(data), size), drums, false);
+  output.assign(fixed.begin(), fixed.end());
+  return static_cast<int>(output.size());
+}
+
 EMSCRIPTEN_KEEPALIVE const char *qev_code_name(int code) {
   return code_names[static_cast<std::size_t>(code)];
 }

@@ -14,12 +14,14 @@ const list = {
   beyond: null,       // { index, text }: a finding past the editor's lines, and that line
 };
 
-// A new file's findings: none measured, the view at the top.
-function resetFindingList() {
+// A check's findings: none measured; for a file just opened, the view at
+// the top, and for an edited one, where it stood, so that one fix after
+// another goes down the list.
+function resetFindingList(opened = true) {
   list.heights = new Float64Array(page.count).fill(ESTIMATE);
-  list.focus = 0;
+  list.focus = opened ? 0 : Math.max(Math.min(list.focus, page.count - 1), 0);
   list.beyond = null;
-  $('findings-box').scrollTop = 0;
+  if (opened) $('findings-box').scrollTop = 0;
   renderFindingList();
 }
 
@@ -45,6 +47,8 @@ function makeItem(i) {
   button.children[2].textContent = f.message;
   button.children[3].textContent = `[${f.code}]`;
   li.appendChild(button);
+  const fix = fixOf(i);
+  if (fix !== null) li.appendChild(fixRow(i, fix));
   if (list.beyond && list.beyond.index === i) {
     const beyond = document.createElement('div');
     beyond.className = 'beyond';
@@ -52,6 +56,35 @@ function makeItem(i) {
     li.appendChild(beyond);
   }
   return li;
+}
+
+// The finding's fix, beside its button: the fix's title on a button of its
+// own, and for an unsafe one, what it changes.
+function fixRow(i, fix) {
+  const row = document.createElement('div');
+  row.className = 'fix-row';
+  const button = document.createElement('button');
+  button.type = 'button';
+  button.className = 'fix';
+  button.tabIndex = i === list.focus ? 0 : -1;
+  button.disabled = fixes.stale;
+  button.textContent = fix.title;
+  button.setAttribute('aria-label', `${fix.title}, on line ${page.fields[i * FIELDS]}` +
+    (fix.safe ? '' : `; unsafe: ${fix.change}`));
+  row.appendChild(button);
+  if (!fix.safe) {
+    const change = document.createElement('span');
+    change.className = 'change';
+    change.textContent = `Unsafe: ${fix.change}.`;
+    row.append(' ', change);
+  }
+  return row;
+}
+
+// Gives the list's Tab stop to li's buttons: the finding, and its fix after it.
+function takeStop(li) {
+  for (const b of $('findings').querySelectorAll('button')) b.tabIndex = -1;
+  if (li) for (const b of li.querySelectorAll('button')) b.tabIndex = 0;
 }
 
 // Renders the findings in view, padding the list for those that are not,
@@ -67,6 +100,7 @@ function renderFindingList() {
   let below = 0;
   for (let k = last; k < page.count; k++) below += list.heights[k];
   const hadFocus = ol.contains(document.activeElement);
+  const onFix = hadFocus && document.activeElement.classList.contains('fix');
   const items = document.createDocumentFragment();
   for (let i = first; i < last; i++) items.appendChild(makeItem(i));
   ol.textContent = '';
@@ -77,6 +111,8 @@ function renderFindingList() {
   list.last = last;
   for (const li of ol.children) list.heights[Number(li.dataset.index)] = li.offsetHeight;
   if (hadFocus) focusFinding(list.focus, false);
+  const fix = onFix && ol.querySelector(`[data-index="${list.focus}"] button.fix`);
+  if (fix) fix.focus({ preventScroll: true });
 }
 
 // The finding's item, rendered, and in view in the list's box.
@@ -99,11 +135,8 @@ function focusFinding(i, scroll = true) {
   if (page.count === 0) return;
   list.focus = Math.min(Math.max(i, 0), page.count - 1);
   const li = scroll ? showFinding(list.focus) : $('findings').querySelector(`[data-index="${list.focus}"]`);
-  for (const b of $('findings').querySelectorAll('button.finding')) b.tabIndex = -1;
-  if (li) {
-    li.firstChild.tabIndex = 0;
-    li.firstChild.focus({ preventScroll: true });
-  }
+  takeStop(li);
+  if (li) li.firstChild.focus({ preventScroll: true });
 }
 
 function markCurrent(i) {
@@ -112,8 +145,7 @@ function markCurrent(i) {
   for (const li of $('findings').querySelectorAll('.current')) li.classList.remove('current');
   const li = showFinding(i);
   if (li) li.classList.add('current');
-  for (const b of $('findings').querySelectorAll('button.finding')) b.tabIndex = -1;
-  if (li) li.firstChild.tabIndex = 0;
+  takeStop(li);
 }
 
 function startFindingList() {
@@ -121,7 +153,9 @@ function startFindingList() {
   new ResizeObserver(() => renderFindingList()).observe($('findings-box'));
   $('findings').addEventListener('click', (e) => {
     const li = e.target.closest('li');
-    if (li) {
+    if (li && e.target.closest('button.fix')) {
+      applyFindingFix(Number(li.dataset.index));
+    } else if (li) {
       markCurrent(Number(li.dataset.index));
       select(Number(li.dataset.index));
     }

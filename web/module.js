@@ -7,6 +7,9 @@
 // Per finding: line, column, byte column, severity, code, related line,
 // message offset, time on the roll, note + 1 (0 for none).
 const FIELDS = 9;
+// Per fix: its finding, 1 where safe, the offsets of its title and of what
+// it changes in fixTexts.
+const FIX_FIELDS = 4;
 
 function withBytes(bytes, use) {
   const at = Module._malloc(bytes.length || 1);
@@ -34,12 +37,17 @@ function heap32(at, count) {
 }
 
 // qevcheck's pass over the bytes of a file called name: its findings, their
-// messages, the summary, and the notes paired for the roll.
+// messages, the summary, the notes paired for the roll, and the fixes.
 function checkBytes(bytes, name) {
   const count = Math.max(withString(name, (n) => withBytes(bytes, (at, size) => Module._qev_check(at, size, n))), 0);
   const messages = Module._qev_messages();
   const noteCount = Module._qev_note_count();
+  const fixCount = Module._qev_fix_count();
+  const fixTexts = Module._qev_fix_texts();
   return {
+    fixCount,
+    fixFields: heap32(Module._qev_fix_fields(), fixCount * FIX_FIELDS),
+    fixTexts: Module.HEAPU8.slice(fixTexts, fixTexts + Module._qev_fix_texts_size()),
     count,
     fields: heap32(Module._qev_finding_fields(), count * FIELDS),
     messages: Module.HEAPU8.slice(messages, messages + Module._qev_messages_size()),
@@ -47,6 +55,22 @@ function checkBytes(bytes, name) {
     notes: heap32(Module._qev_notes(), noteCount * NOTE_FIELDS),
     noteCount,
   };
+}
+
+function output(size) {
+  const out = Module._qev_output();
+  return Module.HEAPU8.slice(out, out + size);
+}
+
+// The bytes last checked with fix i of that check applied, or null.
+function applyFix(i) {
+  const size = Module._qev_apply_fix(i);
+  return size >= 0 ? output(size) : null;
+}
+
+// The bytes as qevcheck --fix leaves them, with the drum channels set.
+function repairBytes(bytes) {
+  return output(withBytes(bytes, (at, n) => Module._qev_repair(at, n)));
 }
 
 // qev2mid's Standard MIDI File for the bytes, or null where it would fail.

@@ -48,7 +48,9 @@ async function checkNow() {
   const timings = {};
   let t = performance.now();
   const bytes = currentBytes();
+  fixes.stale = true;
   const checked = checkBytes(bytes, page.name);
+  setFixes(checked);
   page.count = checked.count;
   page.fields = checked.fields;
   page.messages = checked.messages;
@@ -58,6 +60,7 @@ async function checkNow() {
   if (run !== page.runs) return;
   t = performance.now();
   setRollData(checked.notes, checked.noteCount, marks());
+  const opened = page.fitOnCheck;
   if (page.fitOnCheck) {
     page.fitOnCheck = false;
     fitRoll();
@@ -65,7 +68,8 @@ async function checkNow() {
     drawRoll();
   }
   legend();
-  render();
+  render(opened);
+  fixes.stale = false;
   timings.draw = performance.now() - t;
   await yieldToPage();
   if (run !== page.runs) return;
@@ -111,16 +115,22 @@ function legend() {
   });
 }
 
-function render() {
+// The findings, after a check: a file just opened from the top, an edited
+// one where the list stood.
+function render(opened) {
   $('summary').textContent = page.summary || `${page.name}: nothing to report`;
-  resetFindingList();
+  resetFindingList(opened);
+  renderFixAll();
   $('source').textContent = page.bytes === null
     ? `${page.name}: checking the text as edited, as UTF-8 with LF line ends.`
     : page.cut
       ? `${page.name}: ${page.lines.toLocaleString('en')} lines. The editor shows the first ` +
         `${EDITOR_LINES.toLocaleString('en')}, read-only; the findings, the roll and the downloads ` +
-        'cover the whole file, as qevcheck reads it.'
-      : `${page.name}: checking the file's own bytes, as qevcheck reads them.`;
+        'cover the whole file, as qevcheck reads it. A fix changes the page\'s copy of the whole ' +
+        'file, with no undo, and Save writes it.'
+      : page.dirty
+        ? `${page.name}: checking the bytes Save writes, line ends and all, as qevcheck reads them.`
+        : `${page.name}: checking the file's own bytes, as qevcheck reads them.`;
 }
 
 function showText(bytes) {
@@ -176,20 +186,26 @@ async function open(file) {
   Object.assign(page, { name, bytes, fromMidi, dropped, dirty: false, highlight: null, current: -1 });
   placeHighlight();
   showText(page.bytes);
+  // An undo back to the file as opened gives its own bytes again.
+  fixes.states.clear();
+  if (!page.cut) keepState($('editor').value, page.bytes);
   page.fitOnCheck = true;
   await yieldToPage();
   await checkNow();
   page.opens++;
 }
 
-function edited() {
-  page.bytes = null;
+// An input in the editor: typed text is checked once typing pauses, an
+// undo or redo at once, as a fix is.
+function edited(e) {
+  page.bytes = bytesAfterInput(e);
   page.dirty = true;
   page.highlight = null;
   placeHighlight();
+  staleFixes();
   renderDownloads();
   clearTimeout(page.timer);
-  page.timer = setTimeout(checkNow, 250);
+  page.timer = setTimeout(checkNow, e && e.inputType && e.inputType.startsWith('history') ? 0 : 250);
 }
 
 async function start() {
@@ -201,6 +217,7 @@ async function start() {
   });
   $('editor').addEventListener('input', edited);
   startFindingList();
+  startFixes();
   $('download-mid').addEventListener('click', () => {
     if (page.mid !== null) download(page.mid, midName(), 'audio/midi');
   });
@@ -257,30 +274,5 @@ async function start() {
   await checkNow();
   window.qevStudio.ready = true;
 }
-
-// What the browser tests read.
-window.qevStudio = {
-  ready: false,
-  checks: () => page.checks,
-  opens: () => page.opens,
-  findings: () => Array.from({ length: page.count }, (_, i) => finding(i)),
-  summary: () => page.summary,
-  text: () => $('editor').value,
-  playing: () => synth.playing,
-  playhead: () => roll.playhead,
-  timings: () => page.timings,
-  // Where the roll draws note i, or mark i, in the canvas's own pixels.
-  notePoint: (i) => {
-    const n = roll.notes.subarray(i * NOTE_FIELDS, i * NOTE_FIELDS + NOTE_FIELDS);
-    return { x: xOf((n[0] + n[1]) / 2), y: yOf((n[4] >> 8) & 0x7f) + keyHeight() / 2 };
-  },
-  markPoint: (i) => markPoint(roll.marks[i]),
-  marks: () => roll.marks.map((m) => ({ line: page.fields[m.finding * FIELDS], time: m.time, key: m.key })),
-  pixel: (x, y) => {
-    const ratio = window.devicePixelRatio || 1;
-    return Array.from($('roll').getContext('2d').getImageData(Math.round(x * ratio), Math.round(y * ratio), 1, 1).data);
-  },
-  renderOffline,
-};
 
 var Module = { onRuntimeInitialized: start };

@@ -1,6 +1,7 @@
 """Each input opened as a file: the findings on the page must be qevcheck's
-JSON, the downloaded .mid qev2mid's output byte for byte, and for a MIDI
-file the editor's text mid2qev's, its .mid named apart from the original."""
+JSON, with the fixes it offers, the downloaded .mid qev2mid's output byte
+for byte, and for a MIDI file the editor's text mid2qev's, its .mid named
+apart from the original."""
 import json
 import os
 import shutil
@@ -16,6 +17,7 @@ CASES = [
     ("bom.qev", b"\xef\xbb\xbf0 0 a P 60 90\n0 500 a D 60\n"),
     ("no-final-lf.qev", b"0 0 a P 60 90\n0 500 a D 60"),
     ("text.txt", b"caf\xc3\xa9 \xff\n0 0 \xc3\xa9 P 1 1\n0 0 a P 60 1OO\n1 0 a D 60\n"),
+    ("fixes.qev", b"0.5 a p 60 90\n0 0 a P C4 90\n0 500 A D 60\n"),
     ("empty.qev", b""),
 ]
 
@@ -40,13 +42,21 @@ def check_case(browser, tools, path, name):
         with open(qev_path, "wb") as f:
             f.write(back.stdout)
     want = [json.loads(line) for line in run(tools["qevcheck"], "--format=json", qev_path).stdout.splitlines()]
-    for finding in want:
+    want_fixes = []
+    for i, finding in enumerate(want):
         del finding["file"]
-        # The page does not offer fixes yet.
-        finding.pop("fix", None)
+        # The page offers each fix by its title and says what an unsafe one
+        # changes; its edits are seen applied, in fixes.py.
+        fix = finding.pop("fix", None)
+        if fix:
+            want_fixes.append({"finding": i, "title": fix["title"], "applicability": fix["applicability"],
+                               "change": fix.get("change", "")})
     got = browser.eval("window.qevStudio.findings()")
     if got != want:
         failures.append(f"{name}: findings {got} differ from qevcheck's {want}")
+    got_fixes = browser.eval("window.qevStudio.fixes()")
+    if got_fixes != want_fixes:
+        failures.append(f"{name}: fixes {got_fixes} differ from qevcheck's {want_fixes}")
     compared["findings"] += len(want)
 
     # The download, against qev2mid's own output.

@@ -130,7 +130,11 @@ class Browser:
 
     def click_element(self, element_id):
         """A click in the middle of the element, scrolled into view first."""
-        box = self.eval(f"(() => {{ const e = document.getElementById('{element_id}');"
+        self.click_selector(f"#{element_id}")
+
+    def click_selector(self, selector):
+        """A click in the middle of the first element selector names."""
+        box = self.eval(f"(() => {{ const e = document.querySelector({json.dumps(selector)});"
                         " e.scrollIntoView({ block: 'center' }); const r = e.getBoundingClientRect();"
                         " return {x: r.left + r.width / 2, y: r.top + r.height / 2}; })()")
         self.click(box["x"], box["y"])
