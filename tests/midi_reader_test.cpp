@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <vector>
 
@@ -153,21 +154,42 @@ const Case cases[] = {
     {"RIFF pad byte past the end",
      Bytes{'R', 'I', 'F', 'F', 13, 0, 0, 0, 'R', 'M', 'I', 'D', 'a', 'b', 'c', 'd', 1, 0, 0, 0, 0},
      "error: no data chunk in the RIFF RMID file at 21"},
-    {"fewer tracks than announced", cat({header(1, 3, 500), track({0x00, 0x90, 0x01, 0x01})}),
+    {"zeros after too few tracks",
+     cat({header(0, 2, 500), track({0x00, 0x90, 0x01, 0x01}), Bytes(9)}),
+     "error: the file ends after 1 of the 2 tracks its header announces at 35"},
+    {"tracks beyond those announced are not read",
+     cat({header(1, 1, 500), track({0x00, 0x90, 0x01, 0x01}), track({0x00, 0x90, 0x02, 0x01})}),
      "0 0 a P 1 1\n"},
 
     {"not MIDI", Bytes{'0', ' ', '0', ' ', 'a', '\n', 0, 0}, "error: no MThd at the start at 0"},
+    {"behind a MacBinary header", cat({Bytes(128), header(0, 1, 500), track(eot)}),
+     "error: no MThd at the start; one stands at byte 128 at 0"},
+    {"fewer tracks than announced",
+     cat({header(1, 3, 500), track({0x00, 0x90, 0x01, 0x01}), Bytes(4)}),
+     "error: the file ends after 1 of the 3 tracks its header announces at 30"},
     {"a header chunk of 5 bytes",
      cat({chunk("MThd", {0, 0, 0, 1, 0x01}), track({0x00, 0x90, 0x01, 0x01})}),
      "error: a header chunk of 5 bytes, fewer than 6 at 4"},
     {"format 3", cat({header(3, 1, 500)}), "error: format 3 is not 0, 1 or 2 at 8"},
     {"ends inside the header chunk", Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 6, 0, 0, 0, 1},
-     "error: the file ends inside the header chunk at 12"},
+     "error: the file ends inside the header chunk, 2 bytes short at 12"},
+    {"a header length that lies, before a track",
+     cat({Bytes{'M', 'T', 'h', 'd', 0, 1, 0, 6, 0, 0, 0, 1, 1, 0xF4}, track(eot)}),
+     "error: the header chunk's length says 65542 bytes, but a track starts after 6 at 4"},
+    {"a header length longer than the file",
+     cat({Bytes{'M', 'T', 'h', 'd', 0, 0, 0, 60, 0, 0, 0, 1, 1, 0xF4}}),
+     "error: the header chunk's length says 60 bytes, more than the file holds at 4"},
     {"division 0", cat({header(0, 1, 0)}), "error: a division of 0 ticks per quarter note at 12"},
     {"SMPTE rate -23", cat({header(0, 1, 0xE901)}),
      "error: SMPTE rate -23 is not -24, -25, -29 or -30 at 12"},
     {"truncated track", cat({header(0, 1, 500), be32(0x4D54726B), be32(9), Bytes{0x00, 0x90}}),
-     "error: track 1 runs past the end of the file at 14"},
+     "error: track 1's length says 9 bytes, 7 more than the file holds at 18"},
+    {"a track length of 0 before its events",
+     cat({header(0, 2, 500), be32(0x4D54726B), be32(0), Bytes{0x00, 0x90, 0x01, 0x01}, track(eot)}),
+     "error: track 1's length says 0 bytes, but no chunk follows it at 18"},
+    {"another chunk cut short",
+     cat({header(0, 1, 500), Bytes{'X', 'F', 'I', 'H'}, be32(9), Bytes{1}}),
+     "error: chunk XFIH's length says 9 bytes, 8 more than the file holds at 18"},
     {"ends inside a chunk header", cat({header(0, 2, 500), track(eot), Bytes{'M', 'T'}}),
      "error: the file ends inside the header of chunk 2 at 26"},
     {"ends inside an event", cat({header(0, 1, 500), track({0x00, 0x90, 0x01})}),
@@ -207,5 +229,24 @@ TEST_P(MidiReaderTest, GivesLinesOrReason) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Files, MidiReaderTest, testing::ValuesIn(cases), row_name<Case>);
+
+// Tracks past those the header announces are not read, and a comment says so.
+TEST(MidiReader, SaysWhatItLeavesUnread) {
+  Bytes file = cat({header(1, 1, 500), track({0x00, 0x90, 0x01, 0x01}),
+                    track({0x00, 0x90, 0x02, 0x01}), chunk("XFIH", {}), track(eot)});
+  midi_reading reading;
+  midi_file_info info{};
+  ASSERT_TRUE(midi_open(reading, file.data(), file.size(), &info, nullptr));
+  std::FILE *out = std::tmpfile();
+  ASSERT_NE(out, nullptr);
+  ASSERT_EQ(write_qev(out, reading, nullptr, info), 0);
+  std::string text(static_cast<std::size_t>(std::ftell(out)), '\0');
+  std::rewind(out);
+  ASSERT_EQ(std::fread(text.data(), 1, text.size(), out), text.size());
+  std::fclose(out);
+  EXPECT_EQ(text.substr(text.find('\n') + 1),
+            "# the file holds 2 tracks more than its header announces, not read here\n"
+            "0 0 a P 1 1\n");
+}
 
 } // namespace

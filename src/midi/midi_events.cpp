@@ -3,11 +3,15 @@
 // track's end.
 #include "midi_parse.h"
 
+#include <cstdarg>
 #include <cstdio>
 
-bool midi_fail(midi_fault *f, std::size_t offset, const char *format, unsigned value) {
+bool midi_fail(midi_fault *f, std::size_t offset, const char *format, ...) {
   if (f != nullptr) {
-    std::snprintf(f->reason, sizeof f->reason, format, value);
+    std::va_list values;
+    va_start(values, format);
+    std::vsnprintf(f->reason, sizeof f->reason, format, values);
+    va_end(values);
     f->offset = offset;
     f->too_late = false;
   }

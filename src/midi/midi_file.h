@@ -17,9 +17,11 @@ struct midi_note {
 enum class dropped_kind { program, controller, pitch_bend, aftertouch, sysex, meta, kinds };
 
 struct midi_file_info {
+  std::size_t header_at; // where MThd stands: 0, or inside a wrapper
   unsigned format;
   unsigned tracks_announced;
   unsigned tracks_found;
+  unsigned tracks_beyond; // whole tracks after those announced, not read
   // Ticks per quarter note, or with SMPTE timing frames per second (24, 25,
   // 29 for 30 drop-frame, 30) and ticks per frame.
   bool smpte;
@@ -31,7 +33,7 @@ struct midi_file_info {
 // Why a file cannot be read, or its notes cannot be written as QEV: a reason
 // that names what was wrong, and the byte offset (from 0) where it is.
 struct midi_fault {
-  char reason[96];
+  char reason[128];
   std::size_t offset;
   bool too_late; // a note later than 4294967295 ms; the file itself is sound
 };

@@ -33,15 +33,34 @@ bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, 
     }
   }
   if (*end - base < 8 || !std::equal(bytes + base, bytes + base + 4, "MThd")) {
-    return midi_fail(f, base, "no MThd at the start");
+    // A wrapper, such as MacBinary's 128 bytes, may hide one further on.
+    const char *id = "MThd";
+    const std::uint8_t *found = std::search(bytes + base, bytes + *end, id, id + 4);
+    return found != bytes + *end
+               ? midi_fail(f, base, "no MThd at the start; one stands at byte %zu",
+                           static_cast<std::size_t>(found - bytes))
+               : midi_fail(f, base, "no MThd at the start");
   }
   std::uint32_t length = be32(bytes + base + 4);
   if (length < 6) {
     return midi_fail(f, base + 4, "a header chunk of %u bytes, fewer than 6", length);
   }
-  if (length > *end - base - 8) {
-    return midi_fail(f, *end, "the file ends inside the header chunk");
+  // A length that is not 6 with a track right after 6 bytes is a length
+  // that lies, as a flipped byte leaves it, rather than a longer header.
+  if (length != 6 && *end - base >= 18 &&
+      std::equal(bytes + base + 14, bytes + base + 18, "MTrk")) {
+    return midi_fail(f, base + 4,
+                     "the header chunk's length says %u bytes, but a track starts after 6", length);
   }
+  if (length > *end - base - 8) {
+    return length == 6
+               ? midi_fail(f, *end, "the file ends inside the header chunk, %zu bytes short",
+                           base + 14 - *end)
+               : midi_fail(f, base + 4,
+                           "the header chunk's length says %u bytes, more than the file holds",
+                           length);
+  }
+  info->header_at = base;
   info->format = be16(bytes + base + 8);
   info->tracks_announced = be16(bytes + base + 10);
   unsigned division = be16(bytes + base + 12);

@@ -18,9 +18,10 @@ inline unsigned be16(const std::uint8_t *p) {
   return static_cast<unsigned>(p[0]) << 8 | p[1];
 }
 
-// Fills in the fault, where one was asked for: the reason, with value in
-// it, and the offset. Returns false, for the caller to return.
-bool midi_fail(midi_fault *f, std::size_t offset, const char *format, unsigned value = 0);
+// Fills in the fault, where one was asked for: the reason, with the values
+// in it, and the offset. Returns false, for the caller to return.
+[[gnu::format(printf, 3, 4)]] bool midi_fail(midi_fault *f, std::size_t offset, const char *format,
+                                             ...);
 
 // The header chunk of the file's bytes, behind a RIFF RMID wrapper if there
 // is one: fills info and sets the map's timing. *pos is where the chunks

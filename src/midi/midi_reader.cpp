@@ -8,6 +8,28 @@
 
 static constexpr std::uint64_t max_ms = 0xFFFFFFFF;
 
+// Whether four bytes may be a chunk's type: printable ASCII, as every
+// chunk type is.
+static bool chunk_type_at(const std::uint8_t *p) {
+  return std::all_of(p, p + 4, [](std::uint8_t b) { return b >= 0x20 && b <= 0x7E; });
+}
+
+// Zeros to the end pad a file out; they hold no chunk.
+static bool zeros_to_end(const std::uint8_t *bytes, std::size_t pos, std::size_t end) {
+  return std::all_of(bytes + pos, bytes + end, [](std::uint8_t b) { return b == 0; });
+}
+
+// The whole track chunks after pos, each where the length before it leads,
+// which a header that announces too few leaves unread.
+static unsigned tracks_after(const std::uint8_t *bytes, std::size_t pos, std::size_t end) {
+  unsigned count = 0;
+  while (end - pos >= 8 && chunk_type_at(bytes + pos) && be32(bytes + pos + 4) <= end - pos - 8) {
+    count += std::equal(bytes + pos, bytes + pos + 4, "MTrk") ? 1 : 0;
+    pos += 8 + std::size_t{be32(bytes + pos + 4)};
+  }
+  return count;
+}
+
 // Refuses the file when the last note of a track, and so every note after
 // it, would be later than QEV can write.
 static bool in_time(const midi_reading &r, const midi_track &t, midi_fault *f) {
@@ -113,27 +135,47 @@ bool midi_open(midi_reading &r, const std::uint8_t *data, std::size_t size, midi
   if (!read_header(bytes, size, &pos, &end, info, r.map, fault)) {
     return false;
   }
-  // Chunks other than MTrk are skipped; reading stops after the number of
-  // tracks announced, and fewer whole chunks than that is no error.
-  while (tracks.size() < info->tracks_announced && pos < end) {
+  // Chunks other than MTrk are skipped. A fault names the length that
+  // lies: the header's, or that of the chunk before.
+  std::size_t length_at = info->header_at + 4;
+  std::uint32_t length = be32(bytes + length_at);
+  while (tracks.size() < info->tracks_announced && pos < end && !zeros_to_end(bytes, pos, end)) {
+    auto n = static_cast<unsigned>(tracks.size());
     if (end - pos < 8) {
-      return midi_fail(fault, pos, "the file ends inside the header of chunk %u",
-                       static_cast<unsigned>(tracks.size()) + 1);
+      return midi_fail(fault, pos, "the file ends inside the header of chunk %u", n + 1);
     }
-    std::uint32_t length = be32(bytes + pos + 4);
+    if (!chunk_type_at(bytes + pos)) {
+      return n == 0
+                 ? midi_fail(fault, length_at,
+                             "the header chunk's length says %u bytes, but no chunk follows it",
+                             length)
+                 : midi_fail(fault, length_at,
+                             "track %u's length says %u bytes, but no chunk follows it", n, length);
+    }
+    length_at = pos + 4;
+    length = be32(bytes + length_at);
     bool is_track = std::equal(bytes + pos, bytes + pos + 4, "MTrk");
     if (length > end - pos - 8) {
       // A truncated download must not pass as a shorter song.
-      return midi_fail(fault, pos,
-                       is_track ? "track %u runs past the end of the file"
-                                : "a chunk after track %u runs past the end of the file",
-                       static_cast<unsigned>(tracks.size()) + (is_track ? 1 : 0));
+      std::size_t missing = length - (end - pos - 8);
+      return is_track ? midi_fail(fault, length_at,
+                                  "track %u's length says %u bytes, %zu more than the file holds",
+                                  n + 1, length, missing)
+                      : midi_fail(fault, length_at,
+                                  "chunk %.4s's length says %u bytes, %zu more than the file holds",
+                                  reinterpret_cast<const char *>(bytes + pos), length, missing);
     }
     if (is_track) {
       tracks.push_back({pos + 8, pos + 8 + length, 0, 0, 0, 0, false, 0, 0});
     }
     pos += 8 + std::size_t{length};
   }
+  if (tracks.size() < info->tracks_announced) {
+    // Cut at a chunk's end, a download looks just like this.
+    return midi_fail(fault, end, "the file ends after %u of the %u tracks its header announces",
+                     static_cast<unsigned>(tracks.size()), info->tracks_announced);
+  }
+  info->tracks_beyond = tracks_after(bytes, pos, end);
   info->tracks_found = static_cast<unsigned>(tracks.size());
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     if (!read_track(r, tracks[i], static_cast<unsigned>(i) + 1, info, fault)) {

@@ -97,9 +97,9 @@ static std::string preamble(const char *name, const midi_file_info &info) {
                                       : std::to_string(info.frames_per_second);
     s += " frames per second, " + counted(info.ticks_per_frame, "tick", "ticks") + " per frame\n";
   }
-  if (info.tracks_found < info.tracks_announced) {
-    s += "# " + std::to_string(info.tracks_found) + " of " +
-         counted(info.tracks_announced, "track", "tracks") + " announced are in the file\n";
+  if (info.tracks_beyond != 0) {
+    s += "# the file holds " + counted(info.tracks_beyond, "track", "tracks") +
+         " more than its header announces, not read here\n";
   }
   std::string dropped = dropped_summary(info);
   if (!dropped.empty()) {
