@@ -3,15 +3,9 @@
 #ifndef QEV2MID_PUT_FORMAT_H
 #define QEV2MID_PUT_FORMAT_H
 
-#include <cstdio>
+#include "platform/printf_check.h"
 
-// MinGW's C++ library formats as C99 does, though its compiler checks
-// formats against the system's older printf unless told otherwise.
-#ifdef __MINGW32__
-#define QEV2MID_PRINTF gnu_printf
-#else
-#define QEV2MID_PRINTF printf
-#endif
+#include <cstdio>
 
 // Formats as printf does and puts the text on stream with put_text. Returns
 // false when the text could not be made or written.

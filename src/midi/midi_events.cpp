@@ -6,7 +6,16 @@
 #include <cstdarg>
 #include <cstdio>
 
-bool midi_fail(midi_fault *f, std::size_t offset, const char *format, ...) {
+bool midi_fail(midi_fault *f, std::size_t offset, const char *format, unsigned value) {
+  if (f != nullptr) {
+    std::snprintf(f->reason, sizeof f->reason, format, value);
+    f->offset = offset;
+    f->too_late = false;
+  }
+  return false;
+}
+
+bool midi_failf(midi_fault *f, std::size_t offset, const char *format, ...) {
   if (f != nullptr) {
     std::va_list values;
     va_start(values, format);

@@ -5,6 +5,7 @@
 
 #include "midi_file.h"
 #include "midi_time.h"
+#include "platform/printf_check.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -18,16 +19,32 @@ inline unsigned be16(const std::uint8_t *p) {
   return static_cast<unsigned>(p[0]) << 8 | p[1];
 }
 
-// Fills in the fault, where one was asked for: the reason, with the values
-// in it, and the offset. Returns false, for the caller to return.
-[[gnu::format(printf, 3, 4)]] bool midi_fail(midi_fault *f, std::size_t offset, const char *format,
-                                             ...);
+// Fills in the fault, where one was asked for: the reason, with value in
+// it, and the offset. Returns false, for the caller to return. It takes one
+// value, not a list: a track's events, read in the hot loop, call it, and
+// a call with a variable list keeps that loop from being inlined.
+bool midi_fail(midi_fault *f, std::size_t offset, const char *format, unsigned value = 0);
+
+// The same with any values, for the faults of the file's chunks.
+[[gnu::format(QEV2MID_PRINTF, 3, 4)]] bool midi_failf(midi_fault *f, std::size_t offset,
+                                                      const char *format, ...);
+
+// Notes the fault as damage a salvage reads past, in track (0 for none).
+void note_damage(midi_file_info *info, const midi_fault &f, unsigned track);
 
 // The header chunk of the file's bytes, behind a RIFF RMID wrapper if there
 // is one: fills info and sets the map's timing. *pos is where the chunks
-// after it start, *end where the MIDI data ends.
+// after it start, *end where the MIDI data ends. A salvage finds an MThd
+// that a wrapper hides, and reads a header whose length lies as 6 bytes.
 bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, std::size_t *end,
-                 midi_file_info *info, tempo_map &map, midi_fault *f);
+                 midi_file_info *info, tempo_map &map, midi_fault *f, bool salvage);
+
+// Whether four bytes may be a chunk's type: printable ASCII, as every
+// chunk type is.
+bool chunk_type_at(const std::uint8_t *p);
+
+// Zeros to the end pad a file out; they hold no chunk.
+bool zeros_to_end(const std::uint8_t *bytes, std::size_t pos, std::size_t end);
 
 // A track as it is read: the next event's offset and the track's end (both
 // into the whole file's bytes), the running status and the tick reached.

@@ -3,32 +3,12 @@
 // tracks with a cursor each, by exact time (midi_time.h).
 #include "midi_reader.h"
 
+#include "midi_salvage.h"
+
 #include <algorithm>
 #include <cstdio>
 
 static constexpr std::uint64_t max_ms = 0xFFFFFFFF;
-
-// Whether four bytes may be a chunk's type: printable ASCII, as every
-// chunk type is.
-static bool chunk_type_at(const std::uint8_t *p) {
-  return std::all_of(p, p + 4, [](std::uint8_t b) { return b >= 0x20 && b <= 0x7E; });
-}
-
-// Zeros to the end pad a file out; they hold no chunk.
-static bool zeros_to_end(const std::uint8_t *bytes, std::size_t pos, std::size_t end) {
-  return std::all_of(bytes + pos, bytes + end, [](std::uint8_t b) { return b == 0; });
-}
-
-// The whole track chunks after pos, each where the length before it leads,
-// which a header that announces too few leaves unread.
-static unsigned tracks_after(const std::uint8_t *bytes, std::size_t pos, std::size_t end) {
-  unsigned count = 0;
-  while (end - pos >= 8 && chunk_type_at(bytes + pos) && be32(bytes + pos + 4) <= end - pos - 8) {
-    count += std::equal(bytes + pos, bytes + pos + 4, "MTrk") ? 1 : 0;
-    pos += 8 + std::size_t{be32(bytes + pos + 4)};
-  }
-  return count;
-}
 
 // Refuses the file when the last note of a track, and so every note after
 // it, would be later than QEV can write.
@@ -46,6 +26,9 @@ static bool in_time(const midi_reading &r, const midi_track &t, midi_fault *f) {
 // Reads one track through, counting and checking its events. Its notes are
 // counted in locals, which stay in registers over a track of notes; it is
 // kept out of its caller, so that its loop does not depend on the caller's.
+// A salvage reads with its own copy, which counts the notes sounding, to
+// end those the damage leaves on; the plain reading pays nothing for it.
+template <bool salvage>
 [[gnu::noinline]] static bool read_track(midi_reading &r, midi_track &t, unsigned number,
                                          midi_file_info *info, midi_fault *f) {
   std::vector<tempo_change> &changes = r.changes;
@@ -54,8 +37,16 @@ static bool in_time(const midi_reading &r, const midi_track &t, midi_fault *f) {
   std::uint64_t notes = 0, last_tick = 0;
   std::size_t last_offset = 0;
   track_event e{};
+  [[maybe_unused]] midi_fault damage{};
+  [[maybe_unused]] std::vector<std::uint16_t> on(salvage ? 16 * 128 : 0);
   while (c.p < c.end) {
-    if (!read_event(c, e, f, number)) {
+    [[maybe_unused]] std::size_t at = c.p;
+    [[maybe_unused]] std::uint64_t tick = c.tick;
+    if (!read_event(c, e, salvage ? &damage : f, number)) {
+      if constexpr (salvage) {
+        cut_track(t, at, tick, on, info, damage, number);
+        break;
+      }
       return false;
     }
     if (e.k == event_kind::end_of_track) {
@@ -66,6 +57,9 @@ static bool in_time(const midi_reading &r, const midi_track &t, midi_fault *f) {
       ++notes;
       last_tick = e.tick;
       last_offset = e.offset;
+      if constexpr (salvage) {
+        count_note(on, e);
+      }
     } else if (e.k == event_kind::tempo && !info->smpte) {
       changes.push_back({e.tick, e.tempo});
     } else if (e.k != event_kind::filler && e.k != event_kind::tempo) {
@@ -75,11 +69,28 @@ static bool in_time(const midi_reading &r, const midi_track &t, midi_fault *f) {
     }
   }
   info->notes += notes;
-  t.has_note = notes != 0;
-  t.last_note_tick = last_tick;
+  t.has_note = notes != 0 || !t.sounding.empty();
+  t.last_note_tick = t.sounding.empty() ? last_tick : t.fault_tick;
   t.last_note_offset = last_offset;
   t.end_tick = c.tick;
   t.end_change = changes.size();
+  return true;
+}
+
+// A track cut in a salvage ends the notes it left sounding, one a call, at
+// the tick where it is cut. Kept out of next_note, whose loop is hot.
+[[gnu::cold, gnu::noinline]] static bool added_note(midi_reading &r, std::size_t i,
+                                                    std::uint64_t *at) {
+  track_merge &c = r.merges[i];
+  const midi_track &t = r.tracks[i];
+  if (c.added == t.sounding.size()) {
+    return false;
+  }
+  std::uint16_t key = t.sounding[c.added++];
+  *at = exact_at(r.map, t.fault_tick);
+  c.pending = {static_cast<std::uint32_t>(to_ms(r.map, *at)),
+               static_cast<std::uint8_t>(0x80 | key >> 7), static_cast<std::uint8_t>(key & 0x7F), 0,
+               true};
   return true;
 }
 
@@ -99,7 +110,7 @@ static bool next_note(midi_reading &r, std::size_t i, std::uint64_t *at) {
       return true;
     }
   }
-  return false;
+  return r.tracks[i].sounding.empty() ? false : added_note(r, i, at);
 }
 
 // Format 2: the tempo map of track i alone, whose changes were gathered in
@@ -125,72 +136,44 @@ bool midi_may_start(const std::uint8_t *data, std::size_t size) {
 }
 
 bool midi_open(midi_reading &r, const std::uint8_t *data, std::size_t size, midi_file_info *info,
-               midi_fault *fault) {
+               midi_fault *fault, bool salvage) {
   r = midi_reading{};
   r.bytes = data;
+  r.salvage = salvage;
   const std::uint8_t *bytes = data;
   std::vector<midi_track> &tracks = r.tracks;
   *info = midi_file_info{};
   std::size_t pos = 0, end = 0;
-  if (!read_header(bytes, size, &pos, &end, info, r.map, fault)) {
+  if (!read_header(bytes, size, &pos, &end, info, r.map, fault, salvage)) {
     return false;
   }
-  // Chunks other than MTrk are skipped. A fault names the length that
-  // lies: the header's, or that of the chunk before.
-  std::size_t length_at = info->header_at + 4;
-  std::uint32_t length = be32(bytes + length_at);
-  while (tracks.size() < info->tracks_announced && pos < end && !zeros_to_end(bytes, pos, end)) {
-    auto n = static_cast<unsigned>(tracks.size());
-    if (end - pos < 8) {
-      return midi_fail(fault, pos, "the file ends inside the header of chunk %u", n + 1);
-    }
-    if (!chunk_type_at(bytes + pos)) {
-      return n == 0
-                 ? midi_fail(fault, length_at,
-                             "the header chunk's length says %u bytes, but no chunk follows it",
-                             length)
-                 : midi_fail(fault, length_at,
-                             "track %u's length says %u bytes, but no chunk follows it", n, length);
-    }
-    length_at = pos + 4;
-    length = be32(bytes + length_at);
-    bool is_track = std::equal(bytes + pos, bytes + pos + 4, "MTrk");
-    if (length > end - pos - 8) {
-      // A truncated download must not pass as a shorter song.
-      std::size_t missing = length - (end - pos - 8);
-      return is_track ? midi_fail(fault, length_at,
-                                  "track %u's length says %u bytes, %zu more than the file holds",
-                                  n + 1, length, missing)
-                      : midi_fail(fault, length_at,
-                                  "chunk %.4s's length says %u bytes, %zu more than the file holds",
-                                  reinterpret_cast<const char *>(bytes + pos), length, missing);
-    }
-    if (is_track) {
-      tracks.push_back({pos + 8, pos + 8 + length, 0, 0, 0, 0, false, 0, 0});
-    }
-    pos += 8 + std::size_t{length};
+  if (!find_tracks(bytes, pos, end, info, tracks, fault, salvage)) {
+    return false;
   }
-  if (tracks.size() < info->tracks_announced) {
-    // Cut at a chunk's end, a download looks just like this.
-    return midi_fail(fault, end, "the file ends after %u of the %u tracks its header announces",
-                     static_cast<unsigned>(tracks.size()), info->tracks_announced);
-  }
-  info->tracks_beyond = tracks_after(bytes, pos, end);
   info->tracks_found = static_cast<unsigned>(tracks.size());
   for (std::size_t i = 0; i < tracks.size(); ++i) {
-    if (!read_track(r, tracks[i], static_cast<unsigned>(i) + 1, info, fault)) {
+    auto number = static_cast<unsigned>(i) + 1;
+    if (!(salvage ? read_track<true>(r, tracks[i], number, info, fault)
+                  : read_track<false>(r, tracks[i], number, info, fault))) {
       return false;
     }
   }
   r.sequential = info->format == 2;
+  if (r.sequential) {
+    drop_after_damage(r, info);
+  }
   r.merges.assign(tracks.size(), track_merge{});
   if (!r.sequential) {
     std::vector<tempo_change> &changes = r.changes;
     std::stable_sort(changes.begin(), changes.end(),
                      [](const tempo_change &a, const tempo_change &b) { return a.tick < b.tick; });
     build_segments(r.map, changes.data(), changes.data() + changes.size(), 0);
+    for (std::size_t i = 0; i < tracks.size(); ++i) {
+      time_damage(r, info, i);
+    }
     for (const midi_track &t : tracks) {
-      if (!in_time(r, t, fault)) {
+      // Past a salvage's cut, a note is not handed out, and so not too late.
+      if ((!r.cut || exact_at(r.map, t.last_note_tick) <= r.cut_at) && !in_time(r, t, fault)) {
         return false;
       }
     }
@@ -205,6 +188,7 @@ bool midi_open(midi_reading &r, const std::uint8_t *data, std::size_t size, midi
   for (std::size_t i = 0; i < tracks.size(); ++i) {
     tracks[i].start_at = at;
     build_track_segments(r, i, at);
+    time_damage(r, info, i);
     if (!in_time(r, tracks[i], fault)) {
       return false;
     }
@@ -217,7 +201,9 @@ bool midi_open(midi_reading &r, const std::uint8_t *data, std::size_t size, midi
   return true;
 }
 
-bool midi_next(midi_reading &r, midi_note *note) {
+// The next note of the tracks merged, by exact time, then track. Inlined
+// into both its callers, so that midi_next stays in the writer's loop.
+[[gnu::always_inline]] static inline bool merged_next(midi_reading &r, midi_note *note) {
   auto &heap = r.heap;
   if (!r.has_front) {
     while (heap.empty()) {
@@ -234,6 +220,7 @@ bool midi_next(midi_reading &r, midi_note *note) {
   }
   std::size_t i = r.front.second;
   *note = r.merges[i].pending;
+  r.last_at = r.front.first;
   std::uint64_t at = 0;
   if (!next_note(r, i, &at)) {
     r.has_front = false;
@@ -247,4 +234,20 @@ bool midi_next(midi_reading &r, midi_note *note) {
     heap.pop();
   }
   return true;
+}
+
+bool midi_next(midi_reading &r, midi_note *note) {
+  bool got = !r.ending && merged_next(r, note);
+  if (r.cut) [[unlikely]] {
+    return past_cut(r, note, got);
+  }
+  return got;
+}
+
+std::uint64_t midi_count_notes(midi_reading &r) {
+  std::uint64_t count = 0;
+  for (midi_note n{}; !r.ending && merged_next(r, &n) && (!r.cut || r.last_at <= r.cut_at);) {
+    count += n.added ? 0 : 1;
+  }
+  return count;
 }

@@ -37,6 +37,12 @@ struct midi_track {
   bool has_note;
   std::uint64_t last_note_tick;
   std::size_t last_note_offset;
+  // In a salvage, a track cut where it is damaged: the tick of its last
+  // whole event, and its notes still sounding there, each channel << 7 |
+  // note, which a note off added at that tick ends.
+  bool damaged = false;
+  std::uint64_t fault_tick = 0;
+  std::vector<std::uint16_t> sounding{};
 };
 
 // A track being merged: where its reading stands, the tempo segment of its
@@ -45,6 +51,7 @@ struct track_merge {
   track_cursor at;
   std::size_t seg;
   midi_note pending;
+  std::size_t added = 0; // of its track's note offs added in a salvage
 };
 
 using note_due = std::pair<std::uint64_t, std::size_t>; // exact time, track
@@ -65,16 +72,31 @@ struct midi_reading {
   // the only track with notes does, then costs the heap nothing.
   bool has_front = false;
   note_due front{};
+  std::uint64_t last_at = 0; // the exact time of the note last handed out
+  // A salvage: no note after cut_at (cut_ms) is handed out, and the notes
+  // sounding there, counted in on by channel << 7 | note, end there.
+  bool salvage = false, cut = false, ending = false;
+  std::uint64_t cut_at = 0;
+  std::uint32_t cut_ms = 0;
+  std::vector<std::uint16_t> on;
+  std::size_t end_key = 0;
 };
 
 // Reads and checks the whole file before anything is handed out. Returns
 // false, with the fault, when it cannot be read or a note is too late. data
-// must stay valid while the notes are read.
+// must stay valid while the notes are read. A salvage reads what can be
+// read with certainty past damage, which it lists in info (midi_salvage.h),
+// and fails only where the header is unusable or a note is too late.
 bool midi_open(midi_reading &r, const std::uint8_t *data, std::size_t size, midi_file_info *info,
-               midi_fault *fault);
+               midi_fault *fault, bool salvage = false);
 
 // After midi_open succeeded: the next note by exact time, then by track, then
 // by its place in the track. False when there are no more.
 bool midi_next(midi_reading &r, midi_note *note);
+
+// After midi_open: how many of the file's notes midi_next would hand out,
+// those a salvage adds not counted. It reads them all; a new midi_open
+// starts again.
+std::uint64_t midi_count_notes(midi_reading &r);
 
 #endif

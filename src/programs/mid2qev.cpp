@@ -7,9 +7,20 @@
 #include "platform/platform.h"
 #include "qev/qev_writer.h"
 
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
+
+// The one line a salvage ends with: the file, its damage, and the notes kept.
+static void salvaged(const char *prog, const char *path, const std::string &damage,
+                     std::uint64_t kept) {
+  if (!damage.empty()) {
+    put_format(stderr, "%s: %s is damaged: %s; %llu %s salvaged\n", prog, path, damage.c_str(),
+               static_cast<unsigned long long>(kept), kept == 1 ? "note" : "notes");
+  }
+}
 
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
@@ -19,11 +30,13 @@ int main(int argc, char **argv) {
   bool version = argc == 2 && std::strcmp(argv[1], "--version") == 0;
   if (help) {
     put_format(stdout,
-               "Usage: %s [-f] [-o OUT] MIDI-FILE\n"
+               "Usage: %s [-f] [--salvage] [-o OUT] MIDI-FILE\n"
                "Writes the notes of a Standard MIDI File as a QEV event file beside it,\n"
                "named like it with the extension .qev.\n"
-               "  -f      replace an existing output\n"
-               "  -o OUT  write OUT instead; - is standard output\n"
+               "  -f         replace an existing output\n"
+               "  -o OUT     write OUT instead; - is standard output\n"
+               "  --salvage  of a damaged file, write the notes that can be read with\n"
+               "             certainty, and exit with status 3\n"
                "A MIDI-FILE of - is standard input, and then needs -o.\n",
                prog);
   } else if (version) {
@@ -36,12 +49,14 @@ int main(int argc, char **argv) {
     }
     return 0;
   }
-  bool force = false, usage = false;
+  bool force = false, usage = false, salvage = false;
   const char *inpath = nullptr;
   char *outpath = nullptr;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "-f") == 0) {
       force = true;
+    } else if (std::strcmp(argv[i], "--salvage") == 0) {
+      salvage = true;
     } else if (std::strcmp(argv[i], "-o") == 0 && i + 1 < argc) {
       outpath = argv[++i];
     } else if (argv[i][0] == '-' && argv[i][1] != '\0') {
@@ -54,7 +69,7 @@ int main(int argc, char **argv) {
   }
   bool from_stdin = inpath != nullptr && std::strcmp(inpath, "-") == 0;
   if (usage || inpath == nullptr || (from_stdin && outpath == nullptr)) {
-    put_format(stderr, "Usage: %s [-f] [-o OUT] MIDI-FILE\n", prog);
+    put_format(stderr, "Usage: %s [-f] [--salvage] [-o OUT] MIDI-FILE\n", prog);
     std::exit(1);
   }
   install_interrupt_cleanup();
@@ -90,13 +105,26 @@ int main(int argc, char **argv) {
   midi_reading reading;
   midi_file_info info{};
   midi_fault fault{};
-  if (!midi_open(reading, bytes.data, bytes.size, &info, &fault)) {
+  if (!midi_open(reading, bytes.data, bytes.size, &info, &fault, salvage)) {
     put_format(stderr,
                fault.too_late ? "%s: %s cannot be written as QEV: %s at byte %zu\n"
                               : "%s: %s is not a Standard MIDI File: %s at byte %zu\n",
                prog, inpath, fault.reason, fault.offset);
     std::exit(1);
   }
+  // A salvaged file must never pass for a whole one: it ends with status
+  // 3, and with none of its notes, it is refused. They are counted first,
+  // so that nothing is written for a file that gives none.
+  std::string damage = damage_summary(info);
+  std::uint64_t kept = damage.empty() ? 0 : midi_count_notes(reading);
+  if (!damage.empty() && kept == 0) {
+    put_format(stderr, "%s: %s: no note can be salvaged: %s\n", prog, inpath, damage.c_str());
+    std::exit(1);
+  }
+  if (!damage.empty()) {
+    midi_open(reading, bytes.data, bytes.size, &info, &fault, salvage);
+  }
+  int done = damage.empty() ? 0 : 3;
   const char *name = from_stdin ? nullptr : inpath;
   if (outpath != nullptr && std::strcmp(outpath, "-") == 0) {
     // No lock and no removal here: what was written stays.
@@ -105,7 +133,8 @@ int main(int argc, char **argv) {
       put_format(stderr, "%s: Error writing standard output\n", prog);
       std::exit(1);
     }
-    std::exit(0);
+    salvaged(prog, inpath, damage, kept);
+    std::exit(done);
   }
   if (outpath == nullptr && (outpath = newext(inpath, ".qev")) == nullptr) {
     put_format(stderr, "%s: Memory overflow\n", prog);
@@ -137,5 +166,6 @@ int main(int argc, char **argv) {
     put_format(stderr, "%s: Error writing %s\n", prog, outpath);
     std::exit(1);
   }
-  std::exit(0);
+  salvaged(prog, inpath, damage, kept);
+  std::exit(done);
 }

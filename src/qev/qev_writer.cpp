@@ -83,7 +83,48 @@ static std::string counted(std::uint64_t n, const char *one, const char *many) {
   return std::to_string(n) + " " + (n == 1 ? one : many);
 }
 
-static std::string preamble(const char *name, const midi_file_info &info) {
+// A time in milliseconds as seconds: "12.345 s".
+static std::string seconds(std::uint32_t ms) {
+  std::string frac = std::to_string(1000 + ms % 1000).substr(1);
+  return std::to_string(ms / 1000) + "." + frac + " s";
+}
+
+// What a salvage read past, and what it lost.
+static std::string damage_lines(const midi_file_info &info) {
+  std::string s;
+  for (const midi_damage &d : info.damage) {
+    s += "# damaged at byte " + std::to_string(d.offset) + ": " + d.reason;
+    if (d.timed) {
+      s += "; the notes of track " + std::to_string(d.track) + " after " + seconds(d.lost_after) +
+           " are lost";
+    }
+    s += "\n";
+  }
+  if (info.cut) {
+    s += "# no note after " + seconds(info.cut_ms) + " is written: track " +
+         std::to_string(info.cut_track) +
+         ", damaged there, may have changed the tempo after it, which times every track\n";
+  }
+  if (info.tracks_lost != 0) {
+    s += "# " + counted(info.tracks_lost, "track", "tracks") + " after the damaged one " +
+         (info.tracks_lost == 1 ? "is" : "are") + " lost: each starts where the one before ends\n";
+  }
+  return s;
+}
+
+std::string damage_summary(const midi_file_info &info) {
+  if (info.damage.empty()) {
+    return "";
+  }
+  const midi_damage &d = info.damage.front();
+  std::string s = std::string(d.reason) + " at byte " + std::to_string(d.offset);
+  if (info.damage.size() > 1) {
+    s += ", and " + counted(info.damage.size() - 1, "more fault", "more faults");
+  }
+  return s;
+}
+
+static std::string preamble(const char *name, const midi_file_info &info, bool salvage) {
   std::string s = "# ";
   if (name != nullptr) {
     s += shown_name(name) + ": ";
@@ -99,8 +140,10 @@ static std::string preamble(const char *name, const midi_file_info &info) {
   }
   if (info.tracks_beyond != 0) {
     s += "# the file holds " + counted(info.tracks_beyond, "track", "tracks") +
-         " more than its header announces, not read here\n";
+         " more than its header announces, " +
+         (salvage ? "read here\n" : "not read here; mid2qev --salvage reads them\n");
   }
+  s += damage_lines(info);
   std::string dropped = dropped_summary(info);
   if (!dropped.empty()) {
     s += "# QEV holds notes only; dropped: " + dropped + "\n";
@@ -128,20 +171,29 @@ std::string dropped_summary(const midi_file_info &info) {
   return dropped;
 }
 
+// Said before each note off that a salvage adds.
+static constexpr char added_note[] =
+    "# added: a note off for a note left sounding where the file is damaged\n";
+
 int write_qev(std::FILE *out, midi_reading &reading, const char *name, const midi_file_info &info) {
-  std::string head = preamble(name, info);
+  std::string head = preamble(name, info, reading.salvage);
   std::fwrite(head.data(), 1, head.size(), out);
   std::vector<char> pending(64 * 1024);
   std::size_t len = 0;
   midi_note n{};
   while (midi_next(reading, &n)) {
-    if (pending.size() - len < max_event_line) {
+    // Room for an event line, and for the comment that comes with an added one.
+    if (pending.size() - len < max_event_line + sizeof added_note) {
       std::fwrite(pending.data(), 1, len, out);
       len = 0;
       // A failed write ends the run where it happens.
       if (std::ferror(out)) {
         return -1;
       }
+    }
+    if (n.added) {
+      std::memcpy(pending.data() + len, added_note, sizeof added_note - 1);
+      len += sizeof added_note - 1;
     }
     len += format_event(pending.data() + len, n);
   }

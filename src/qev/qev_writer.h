@@ -22,6 +22,11 @@ std::size_t format_event(char *out, const midi_note &n);
 // 4 meta events"; empty when nothing was dropped.
 std::string dropped_summary(const midi_file_info &info);
 
+// The damage a salvage read past, for one line: the first fault with its
+// byte, and how many more there were: "track 4 ends inside an event at byte
+// 6688, and 1 more fault"; empty when there was none.
+std::string damage_summary(const midi_file_info &info);
+
 // Writes the comment lines, then every note that midi_next hands out of the
 // reading that midi_open started. name is the input's file name, shown
 // without its directory, or null. Returns 0, or -1 when a write failed.

@@ -39,11 +39,35 @@ force|-f song.mid|0||ONE
 named|-o song.qev song.mid|0||ONE
 stdout|-o - song.mid|0||ONE
 stdin|-o song.qev -|0||ANON
-stdin-needs-o|-|1|Usage: PROG [-f] [-o OUT] MIDI-FILE|
-usage|song.mid song.mid|1|Usage: PROG [-f] [-o OUT] MIDI-FILE|
+stdin-needs-o|-|1|Usage: PROG [-f] [--salvage] [-o OUT] MIDI-FILE|
+usage|song.mid song.mid|1|Usage: PROG [-f] [--salvage] [-o OUT] MIDI-FILE|
+salvage-whole|--salvage song.mid|0||ONE
 missing|nothere.mid|1|PROG: File nothere.mid not found|
 is-input|-o song.mid song.mid|1|PROG: Output file song.mid is the input file|
 not-midi|-o song.qev one.txt|1|PROG: one.txt is not a Standard MIDI File: no MThd at the start at byte 0|
+TABLE
+
+# --salvage: of a damaged file, what can be read, with status 3 and one line
+# that names the damage; of one that gives no note, nothing, with status 1;
+# and a MacBinary file on standard input, whose first bytes are not MIDI.
+# Each row: the case, the command that makes the file, the status, the
+# message, and what out.qev then holds.
+while IFS='|' read -r case make want_status want_err want; do
+  start "mid2qev-$case"
+  printf '0 0 a P 60 100\n1 0 a D 60\n' >song.qev && "${runner[@]}" "$bin" song.qev
+  bash -c "$make" >damaged.mid
+  if [ "$case" = salvage-macbinary ]; then
+    back --salvage -o out.qev - <damaged.mid
+  else
+    back --salvage -o out.qev damaged.mid
+  fi
+  expect "$want_status" "${want_err//PROG/$backprog}"
+  [ "$(text_of out.qev 2>/dev/null | tail -n +2)" = "$(printf '%b' "$want")" ] ||
+    bad "out.qev holds: $(cat out.qev 2>/dev/null)"
+done <<'TABLE'
+salvage-cut|head -c -5 song.mid|3|PROG: damaged.mid is damaged: track 2's length says 13 bytes, 5 more than the file holds at byte 37; 1 note salvaged|# damaged at byte 37: track 2's length says 13 bytes, 5 more than the file holds; the notes of track 2 after 0.000 s are lost\n0 0 a P 60 100\n# added: a note off for a note left sounding where the file is damaged\n0 0 a D 60 0
+salvage-nothing|head -c 30 song.mid|1|PROG: damaged.mid: no note can be salvaged: track 1's length says 11 bytes, 3 more than the file holds at byte 18|
+salvage-macbinary|head -c 128 /dev/zero; cat song.mid|3|PROG: - is damaged: an MThd after 128 bytes of something else, such as a MacBinary header at byte 128; 2 notes salvaged|# damaged at byte 128: an MThd after 128 bytes of something else, such as a MacBinary header\n0 0 a P 60 100\n1 0 a D 60 0
 TABLE
 
 # mid2qev's input is read once, whole, before the output is touched; what
