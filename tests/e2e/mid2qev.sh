@@ -39,8 +39,8 @@ force|-f song.mid|0||ONE
 named|-o song.qev song.mid|0||ONE
 stdout|-o - song.mid|0||ONE
 stdin|-o song.qev -|0||ANON
-stdin-needs-o|-|1|Usage: PROG [-f] [--salvage] [-o OUT] MIDI-FILE|
-usage|song.mid song.mid|1|Usage: PROG [-f] [--salvage] [-o OUT] MIDI-FILE|
+stdin-needs-o|-|1|Usage: PROG [-f] [--salvage] [-o OUT] MIDI-FILE...|
+usage|-o two.qev song.mid song.mid|1|Usage: PROG [-f] [--salvage] [-o OUT] MIDI-FILE...|
 salvage-whole|--salvage song.mid|0||ONE
 missing|nothere.mid|1|PROG: File nothere.mid not found|
 is-input|-o song.mid song.mid|1|PROG: Output file song.mid is the input file|
@@ -69,6 +69,24 @@ salvage-cut|head -c -5 song.mid|3|PROG: damaged.mid is damaged: track 2's length
 salvage-nothing|head -c 30 song.mid|1|PROG: damaged.mid: no note can be salvaged: track 1's length says 11 bytes, 3 more than the file holds at byte 18|
 salvage-macbinary|head -c 128 /dev/zero; cat song.mid|3|PROG: - is damaged: an MThd after 128 bytes of something else, such as a MacBinary header at byte 128; 2 notes salvaged|# damaged at byte 128: an MThd after 128 bytes of something else, such as a MacBinary header\n0 0 a P 60 100\n1 0 a D 60 0
 TABLE
+
+# A collection: each file beside itself, going on after a failure; one line
+# for each that is not whole, then the summary, and the worst status.
+collection() {
+  start "$1"
+  printf '0 0 a P 60 100\n1 0 a D 60\n' >a.qev && "${runner[@]}" "$bin" a.qev
+  head -c -5 a.mid >b.mid && printf 'x\n' >c.txt && rm a.qev
+}
+collection mid2qev-collection
+back --salvage a.mid b.mid c.txt
+expect 1 "$backprog: b.mid is damaged: track 2's length says 13 bytes, 5 more than the file holds at byte 37; 1 note salvaged
+$backprog: c.txt is not a Standard MIDI File: no MThd at the start at byte 0
+$backprog: 3 files: 1 converted, 1 salvaged (1 note kept), 1 refused (1 not a Standard MIDI File: no MThd at the start)"
+[ -s a.qev ] && [ -s b.qev ] || bad "a.qev or b.qev is missing"
+collection mid2qev-collection-salvaged
+back --salvage a.mid b.mid
+expect 3 "$backprog: b.mid is damaged: track 2's length says 13 bytes, 5 more than the file holds at byte 37; 1 note salvaged
+$backprog: 2 files: 1 converted, 1 salvaged (1 note kept), 0 refused"
 
 # mid2qev's input is read once, whole, before the output is touched; what
 # does not start like MIDI is refused after its first bytes, since it may
