@@ -245,6 +245,9 @@ const Case cases[] = {
      "are lost\n# 1 track after the damaged one is lost: each starts where the one before ends\n"
      "0 0 a P 1 1\n# added: a note off for a note left sounding where the file is damaged\n0 0 a D "
      "1 0\n"},
+    {"an MThd at the very end", Bytes{'1', 'M', 'T', 'h', 'd', 0, 0},
+     "error: an MThd after 1 bytes of something else at 1",
+     "error: the file ends inside the header chunk, 8 bytes short at 7"},
     {"a RIFF whose sizes lie",
      cat({Bytes{'R', 'I', 'F',  'F',  0, 0, 0,   0,   'R', 'M', 'I', 'D', 'L', 'I',
                 'S', 'T', 0xFF, 0xFF, 0, 0, 'd', 'a', 't', 'a', 26,  0,   0,   0},

@@ -85,6 +85,11 @@ bool read_header(const std::uint8_t *bytes, std::size_t size, std::size_t *pos, 
     base = static_cast<std::size_t>(found - bytes);
     *end = size;
   }
+  // An MThd found further on may stand at the very end.
+  if (*end - base < 8) {
+    return midi_failf(f, *end, "the file ends inside the header chunk, %zu bytes short",
+                      base + 14 - *end);
+  }
   std::uint32_t length = be32(bytes + base + 4);
   if (length < 6) {
     return midi_failf(f, base + 4, "a header chunk of %u bytes, fewer than 6", length);

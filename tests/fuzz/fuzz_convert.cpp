@@ -111,21 +111,43 @@ static std::vector<std::uint8_t> contents(std::FILE *f) {
   return bytes;
 }
 
-// mid2qev's output for a MIDI file, less its comment lines; empty when the
-// file is refused.
-static std::string note_lines(const std::vector<std::uint8_t> &midi, bool *accepted) {
+// mid2qev's whole output for a MIDI file, or with --salvage; empty when
+// the file is refused.
+static std::string qev_text(const std::vector<std::uint8_t> &midi, bool salvage, bool *accepted,
+                            midi_file_info *info) {
   midi_reading reading;
-  midi_file_info info{};
   midi_fault fault{};
-  *accepted = midi_open(reading, midi.data(), midi.size(), &info, &fault);
+  *accepted = midi_open(reading, midi.data(), midi.size(), info, &fault, salvage);
   if (!*accepted) {
     return {};
   }
   std::FILE *qev = memory_file("w+");
-  require(write_qev(qev, reading, "fuzz.mid", info) == 0);
+  require(write_qev(qev, reading, "fuzz.mid", *info) == 0);
   std::vector<std::uint8_t> text = contents(qev);
   std::fclose(qev);
-  std::string all(text.begin(), text.end()), notes;
+  return {text.begin(), text.end()};
+}
+
+// A salvage reads every file whose header is usable, and of a file the
+// default accepts, it writes the same, unless tracks stand past those its
+// header announces, which it reads too.
+static void check_salvage(const std::uint8_t *data, std::size_t size) {
+  std::vector<std::uint8_t> midi(data, data + size);
+  bool whole = false, salvaged = false;
+  midi_file_info info{}, salvage_info{};
+  std::string plain = qev_text(midi, false, &whole, &info);
+  std::string kept = qev_text(midi, true, &salvaged, &salvage_info);
+  require(!whole || salvaged);
+  if (whole && info.tracks_beyond == 0) {
+    require(kept == plain && salvage_info.damage.empty());
+  }
+}
+
+// mid2qev's output for a MIDI file, less its comment lines; empty when the
+// file is refused.
+static std::string note_lines(const std::vector<std::uint8_t> &midi, bool *accepted) {
+  midi_file_info info{};
+  std::string all = qev_text(midi, false, accepted, &info), notes;
   for (std::size_t at = 0; at < all.size();) {
     std::size_t lf = all.find('\n', at);
     require(lf != std::string::npos);
@@ -271,6 +293,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t *data, std::size_t size
   std::fclose(in);
   std::fclose(out);
   check_way_back(data, size);
+  check_salvage(data, size);
   check_repairs(data, size);
   return 0;
 }
