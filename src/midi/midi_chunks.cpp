@@ -67,8 +67,9 @@ bool find_tracks(const std::uint8_t *bytes, std::size_t pos, std::size_t end, mi
       if (!read_past(info, f, salvage, after_track ? n : 0)) {
         return false;
       }
-      // What follows is more of the track before, up to the next one.
-      pos = next_track(bytes, pos, end);
+      // What follows is more of the track before, up to the next one; a
+      // length too long may have passed that one's header.
+      pos = next_track(bytes, after_track ? tracks.back().start : pos, end);
       if (after_track) {
         tracks.back().end = pos;
       }
