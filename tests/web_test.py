@@ -67,7 +67,7 @@ def main():
             failures += conversions.check_case(browser, tools, path, name)
 
         failures += roll.check_roll_and_sound(browser, inputs, shots)
-        failures += trust.check_all(browser, inputs)
+        failures += trust.check_all(browser, inputs, tools)
         failures += fixes.check_all(browser, tools, inputs)
         failures += large.check_all(browser, inputs)
         failures += access.check_all(browser, inputs, os.path.join(inputs, "melody.qev"))

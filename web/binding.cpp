@@ -60,8 +60,10 @@ static std::string summary;
 static check_tally tally;
 static std::vector<std::uint8_t> output;
 static std::string error;
-// What QEV dropped of the last MIDI file read, for the page to say.
+// What QEV dropped of the last MIDI file read, and what a salvage of it
+// read past, for the page to say.
 static std::string dropped;
+static std::string damage;
 static char *output_name = nullptr;
 // The drum channels the page checks and plays with.
 static std::uint16_t drums = default_drums;
@@ -277,19 +279,29 @@ EMSCRIPTEN_KEEPALIVE int qev_convert(const std::uint8_t *data, std::size_t size)
 }
 
 // Reads data as a Standard MIDI File called name and writes it as mid2qev
-// does. Returns the size of the QEV text in qev_output, or -1 with the
-// reason in qev_error.
-EMSCRIPTEN_KEEPALIVE int qev_from_midi(const std::uint8_t *data, std::size_t size,
-                                       const char *name) {
+// does, or as mid2qev --salvage does where salvage is not 0. Returns the
+// size of the QEV text in qev_output, or -1 with the reason in qev_error;
+// qev_damage then says what a salvage read past, or is empty.
+EMSCRIPTEN_KEEPALIVE int qev_from_midi(const std::uint8_t *data, std::size_t size, const char *name,
+                                       int salvage) {
   output.clear();
+  damage.clear();
   midi_reading reading;
   midi_file_info info{};
   midi_fault fault{};
-  if (!midi_open(reading, data, size, &info, &fault)) {
+  if (!midi_open(reading, data, size, &info, &fault, salvage != 0)) {
     error = std::string(fault.too_late ? "cannot be written as QEV: "
                                        : "is not a Standard MIDI File: ") +
             fault.reason + " at byte " + std::to_string(fault.offset);
     return -1;
+  }
+  damage = damage_summary(info);
+  if (!damage.empty() && midi_count_notes(reading) == 0) {
+    error = "gives no note to salvage: " + damage;
+    return -1;
+  }
+  if (!damage.empty()) {
+    midi_open(reading, data, size, &info, &fault, true);
   }
   dropped = dropped_summary(info);
   std::FILE *out = std::fopen(output_path, "w+b");
@@ -297,6 +309,12 @@ EMSCRIPTEN_KEEPALIVE int qev_from_midi(const std::uint8_t *data, std::size_t siz
   ok = out != nullptr && take_output(out) && ok;
   error = ok ? "" : "could not be converted";
   return ok ? static_cast<int>(output.size()) : -1;
+}
+
+// What the last salvage read past: its first fault and byte, and how many
+// more; empty for a whole file.
+EMSCRIPTEN_KEEPALIVE const char *qev_damage() {
+  return damage.c_str();
 }
 
 EMSCRIPTEN_KEEPALIVE const std::uint8_t *qev_output() {

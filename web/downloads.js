@@ -13,7 +13,8 @@ function renderDownloads() {
   const dropped = $('dropped');
   dropped.hidden = page.fromMidi === null;
   dropped.textContent = page.fromMidi === null ? ''
-    : `The notes of ${page.fromMidi} only: ` +
+    : (page.damage ? `Salvaged from the damaged ${page.fromMidi}: ${page.damage}. ` : '') +
+      `The notes of ${page.fromMidi} only: ` +
       (page.dropped ? `QEV dropped ${page.dropped}.` : 'it held nothing else.');
 }
 

@@ -80,13 +80,14 @@ function convertBytes(bytes) {
   return size >= 0 ? Module.HEAPU8.slice(out, out + size) : null;
 }
 
-// mid2qev's text for a MIDI file called name, and what QEV dropped of it:
-// { text, dropped } or { error }.
-function qevFromMidi(bytes, name) {
-  const size = withString(name, (n) => withBytes(bytes, (at, len) => Module._qev_from_midi(at, len, n)));
+// mid2qev's text for a MIDI file called name, or mid2qev --salvage's, with
+// what QEV dropped of it and what a salvage read past: { text, dropped,
+// damage } or { error }.
+function qevFromMidi(bytes, name, salvage = false) {
+  const size = withString(name, (n) => withBytes(bytes, (at, len) => Module._qev_from_midi(at, len, n, salvage ? 1 : 0)));
   if (size < 0) return { error: Module.UTF8ToString(Module._qev_error()) };
-  const out = Module._qev_output();
-  return { text: Module.HEAPU8.slice(out, out + size), dropped: Module.UTF8ToString(Module._qev_dropped()) };
+  return { text: output(size), dropped: Module.UTF8ToString(Module._qev_dropped()),
+    damage: Module.UTF8ToString(Module._qev_damage()) };
 }
 
 // Sets the drum channels, as qevcheck's --drums=LETTERS does: "j", "jk" or

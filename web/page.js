@@ -13,6 +13,8 @@ const page = {
   bytes: null,          // the opened file's own bytes, until the first edit
   fromMidi: null,       // the MIDI file's name, where one was opened
   dropped: '',          // what QEV could not keep of it
+  damage: '',           // what a salvage of it read past
+  salvage: null,        // where the error line offers it, the salvage of a damaged file
   dirty: false,         // edited since it was opened or saved
   highlight: null,      // the lines the page shows in the editor: { first, last }
   fields: new Uint32Array(0),
@@ -149,10 +151,14 @@ function showText(bytes) {
   $('editor').readOnly = page.cut;
 }
 
-// Says why a file could not be opened, or nothing; all else stays as it was.
-function showError(text) {
+// Says why a file could not be opened, or nothing; all else stays as it
+// was. Where a damaged MIDI file may still give notes, a button offers to
+// salvage them.
+function showError(text, salvage = null) {
   $('error').hidden = !text;
   $('error').textContent = text;
+  page.salvage = salvage;
+  $('salvage').hidden = salvage === null;
 }
 
 // Opens a file: a failed open changes only the error line, so the file
@@ -166,16 +172,24 @@ async function open(file) {
     showError(`${file.name} could not be read.`);
     return;
   }
-  let name = file.name, fromMidi = null, dropped = '';
-  if (/\.(mid|midi|kar|rmi)$/i.test(file.name)) {
-    const back = qevFromMidi(bytes, file.name);
+  await openBytes(file.name, bytes, false);
+}
+
+// Opens a file's bytes: a MIDI file's by mid2qev's reader, or where asked,
+// as mid2qev --salvage reads a damaged one.
+async function openBytes(fileName, bytes, salvage) {
+  let name = fileName, fromMidi = null, dropped = '', damage = '';
+  if (/\.(mid|midi|kar|rmi)$/i.test(fileName)) {
+    const back = qevFromMidi(bytes, fileName, salvage);
     if (back.error) {
-      showError(`${file.name} ${back.error}.`);
+      // Offered only where a salvage gives notes.
+      const rescued = !salvage && !qevFromMidi(bytes, fileName, true).error;
+      showError(`${fileName} ${back.error}.`, rescued ? () => openBytes(fileName, bytes, true) : null);
       return;
     }
-    name = outputName(file.name, '.qev');
-    fromMidi = file.name;
-    dropped = back.dropped;
+    name = outputName(fileName, '.qev');
+    fromMidi = fileName;
+    ({ dropped, damage } = back);
     bytes = back.text;
   }
   showError('');
@@ -183,7 +197,7 @@ async function open(file) {
   clearTimeout(page.timer);
   stopPlaying();
   resetRoll();
-  Object.assign(page, { name, bytes, fromMidi, dropped, dirty: false, highlight: null, current: -1 });
+  Object.assign(page, { name, bytes, fromMidi, dropped, damage, dirty: false, highlight: null, current: -1 });
   placeHighlight();
   showText(page.bytes);
   // An undo back to the file as opened gives its own bytes again.
@@ -195,8 +209,6 @@ async function open(file) {
   page.opens++;
 }
 
-// An input in the editor: typed text is checked once typing pauses, an
-// undo or redo at once, as a fix is.
 function edited(e) {
   page.bytes = bytesAfterInput(e);
   page.dirty = true;
@@ -222,6 +234,7 @@ async function start() {
     if (page.mid !== null) download(page.mid, midName(), 'audio/midi');
   });
   $('save').addEventListener('click', save);
+  $('salvage').addEventListener('click', () => page.salvage && page.salvage());
   window.addEventListener('beforeunload', (e) => {
     if (!page.dirty) return;
     e.preventDefault();

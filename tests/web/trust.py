@@ -2,11 +2,12 @@
 promise: the time axis is true at every zoom; a click on the roll leaves
 Space to play; a failed open changes only the error line, a good one starts
 afresh, and unsaved edits are asked about; one playback state; findings past
-the editor's lines; a .mid from a MIDI file named apart from it; and Save."""
+the editor's lines; a .mid from a MIDI file named apart from it; Save; and
+the salvage of a damaged MIDI file, offered only where it gives notes."""
 import os
 import re
 
-from driver import run_rows
+from driver import run, run_rows
 
 rows = {"count": 0}
 
@@ -139,6 +140,31 @@ def check_failed_open(browser, inputs):
             faults.append(f"{name}: no error line names it")
         if browser.eval(SHOWN) != shown:
             faults.append(f"{name}: the shown file changed: {browser.eval(SHOWN)}")
+        # Only a file that a salvage gives notes of is offered one.
+        offered = not browser.eval("document.getElementById('salvage').hidden")
+        if offered != (name == "cut.mid"):
+            faults.append(f"{name}: a salvage is {'' if offered else 'not '}offered")
+    return faults
+
+
+def check_salvage(browser, inputs, tools):
+    """The salvage the error line offers gives mid2qev --salvage's text, and
+    says what it read past."""
+    cut = write(inputs, "cut.mid", PROGRAM[:30])
+    browser.open_file(cut, wait=False)
+    browser.wait("!document.getElementById('salvage').hidden")
+    opens = browser.eval("window.qevStudio.opens()")
+    browser.click_element("salvage")
+    browser.wait(f"window.qevStudio.opens() > {opens}")
+    faults = []
+    want = run(tools["mid2qev"], "--salvage", "-o", "-", cut).stdout.decode()
+    if browser.eval("window.qevStudio.text()") != want:
+        faults.append(f"the salvage holds {browser.eval('window.qevStudio.text()')!r}, mid2qev gives {want!r}")
+    said = browser.eval("document.getElementById('dropped').textContent")
+    if not said.startswith("Salvaged from the damaged cut.mid: track 1's length says 16 bytes"):
+        faults.append(f"beside the downloads: {said!r}")
+    if not browser.eval("document.getElementById('error').hidden"):
+        faults.append("the error line stays after the salvage")
     return faults
 
 
@@ -264,7 +290,7 @@ def write(inputs, name, data):
     return path
 
 
-def check_all(browser, inputs):
+def check_all(browser, inputs, tools):
     melody = write(inputs, "melody.qev", MELODY)
     song = os.path.join(inputs, "song.qev")
     return run_rows(rows, (
@@ -272,4 +298,5 @@ def check_all(browser, inputs):
         ("failed open", check_failed_open, browser, inputs), ("fresh open", check_fresh_open, browser, melody, song),
         ("unsaved edits", check_unsaved_edits, browser, melody, song),
         ("playback", check_playback, browser, melody, song), ("long file", check_long_file, browser, inputs),
-        ("MIDI names", check_midi_names, browser, inputs), ("save", check_save, browser, inputs)))
+        ("MIDI names", check_midi_names, browser, inputs), ("save", check_save, browser, inputs),
+        ("salvage", check_salvage, browser, inputs, tools)))
