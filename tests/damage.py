@@ -126,7 +126,7 @@ def convert(mid2qev, name, salvage, scratch):
     program takes a relative name best."""
     runner = os.environ.get("RUNNER", "").split()
     run = subprocess.run(runner + [mid2qev] + (["--salvage"] if salvage else []) + ["-o", "-", name],
-                         capture_output=True, timeout=120, cwd=scratch)
+                         capture_output=True, timeout=120, cwd=scratch, stdin=subprocess.DEVNULL)
     return run.returncode, run.stdout.decode("utf-8", "replace")
 
 
