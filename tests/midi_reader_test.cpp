@@ -292,6 +292,12 @@ const Case cases[] = {
      cat({header(0, 2, 500), be32(0x4D54726B), be32(0), Bytes{0x00, 0x90, 0x01, 0x01}, track(eot)}),
      "error: track 1's length says 0 bytes, but no chunk follows it at 18",
      "# damaged at byte 18: track 1's length says 0 bytes, but no chunk follows it\n0 0 a P 1 1\n"},
+    {"a last track that runs on past its length",
+     cat({header(0, 1, 500), track({0x00, 0x90, 0x01, 0x01}),
+          Bytes{0x01, 0x90, 0x02, 0x01, 0x00, 0xFF, 0x2F, 0x00}}),
+     "error: track 1's length says 4 bytes, but its events go on after it at 18",
+     "# damaged at byte 18: track 1's length says 4 bytes, but its events go on after it\n"
+     "0 0 a P 1 1\n0 1 a P 2 1\n"},
     {"another chunk cut short",
      cat({header(0, 1, 500), Bytes{'X', 'F', 'I', 'H'}, be32(9), Bytes{1}}),
      "error: chunk XFIH's length says 9 bytes, 8 more than the file holds at 18",

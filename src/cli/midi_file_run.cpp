@@ -208,7 +208,10 @@ std::string tally_line(const char *prog, const run_tally &t) {
   s += ", " + n(t.refused) + " refused";
   const char *sep = " (";
   for (const auto &[kind, count] : t.reasons) {
-    s += sep + n(count) + " " + kind;
+    s += sep;
+    s += n(count);
+    s += ' ';
+    s += kind;
     sep = "; ";
   }
   return s + (t.reasons.empty() ? "\n" : ")\n");

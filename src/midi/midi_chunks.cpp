@@ -22,6 +22,18 @@ static bool read_past(midi_file_info *info, midi_fault *f, bool salvage, unsigne
   return salvage;
 }
 
+// Whether the last track ran on past its length: it does not end in an End
+// of Track, and what follows is neither a chunk, nor padding, nor too short
+// to hold an event.
+static bool runs_on(const std::uint8_t *bytes, const midi_track &t, std::size_t pos,
+                    std::size_t end) {
+  static constexpr std::uint8_t end_of_track[] = {0xFF, 0x2F, 0x00};
+  bool ends_well =
+      t.end - t.start >= 3 && std::equal(bytes + t.end - 3, bytes + t.end, end_of_track);
+  bool chunk = chunk_type_at(bytes + pos) && be32(bytes + pos + 4) <= end - pos - 8;
+  return !ends_well && end - pos >= 8 && !chunk && !zeros_to_end(bytes, pos, end);
+}
+
 // The whole chunks after pos, while each length leads to another chunk:
 // the tracks a header that announces too few leaves out. A salvage reads
 // them.
@@ -109,6 +121,15 @@ bool find_tracks(const std::uint8_t *bytes, std::size_t pos, std::size_t end, mi
   }
   if (info->damage.size() != damage_before) {
     return true;
+  }
+  if (!tracks.empty() && runs_on(bytes, tracks.back(), pos, end)) {
+    midi_track &t = tracks.back();
+    midi_failf(f, t.start - 4, "track %u's length says %zu bytes, but its events go on after it",
+               static_cast<unsigned>(tracks.size()), t.end - t.start);
+    if (!read_past(info, f, salvage, static_cast<unsigned>(tracks.size()))) {
+      return false;
+    }
+    t.end = pos = next_track(bytes, pos, end);
   }
   find_beyond(bytes, pos, end, info, tracks, salvage);
   return true;

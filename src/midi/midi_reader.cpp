@@ -29,8 +29,8 @@ static bool in_time(const midi_reading &r, const midi_track &t, midi_fault *f) {
 // A salvage reads with its own copy, which counts the notes sounding, to
 // end those the damage leaves on; the plain reading pays nothing for it.
 template <bool salvage>
-[[gnu::noinline]] static bool read_track(midi_reading &r, midi_track &t, unsigned number,
-                                         midi_file_info *info, midi_fault *f) {
+[[gnu::noinline, gnu::flatten]] static bool
+read_track(midi_reading &r, midi_track &t, unsigned number, midi_file_info *info, midi_fault *f) {
   std::vector<tempo_change> &changes = r.changes;
   track_cursor c{r.bytes, t.start, t.end, 0, 0};
   t.first_change = changes.size();
@@ -96,7 +96,7 @@ template <bool salvage>
 
 // Moves the cursor of track i to its next note, and gives its exact time.
 // False when the track has no more notes.
-static bool next_note(midi_reading &r, std::size_t i, std::uint64_t *at) {
+[[gnu::flatten]] static bool next_note(midi_reading &r, std::size_t i, std::uint64_t *at) {
   track_merge &c = r.merges[i];
   track_event e{};
   while (c.at.p < c.at.end && read_event(c.at, e, nullptr, 0)) {
