@@ -28,10 +28,11 @@ static bool read_past(midi_file_info *info, midi_fault *f, bool salvage, unsigne
 static bool runs_on(const std::uint8_t *bytes, const midi_track &t, std::size_t pos,
                     std::size_t end) {
   static constexpr std::uint8_t end_of_track[] = {0xFF, 0x2F, 0x00};
-  bool ends_well =
-      t.end - t.start >= 3 && std::equal(bytes + t.end - 3, bytes + t.end, end_of_track);
-  bool chunk = chunk_type_at(bytes + pos) && be32(bytes + pos + 4) <= end - pos - 8;
-  return !ends_well && end - pos >= 8 && !chunk && !zeros_to_end(bytes, pos, end);
+  if ((t.end - t.start >= 3 && std::equal(bytes + t.end - 3, bytes + t.end, end_of_track)) ||
+      end - pos < 8 || zeros_to_end(bytes, pos, end)) {
+    return false;
+  }
+  return !chunk_type_at(bytes + pos) || be32(bytes + pos + 4) > end - pos - 8;
 }
 
 // The whole chunks after pos, while each length leads to another chunk:
