@@ -143,7 +143,8 @@ def main():
     args = sys.argv[1:]
     if not args:
         sys.exit(__doc__)
-    mid2qev, sample, seed, places = args[0], None, 1, []
+    # The programs run in a scratch folder, so a relative path is made whole.
+    mid2qev, sample, seed, places = os.path.abspath(args[0]), None, 1, []
     i = 1
     while i < len(args):
         if args[i] in ("--sample", "--seed"):
