@@ -17,8 +17,9 @@ static constexpr int max_spins = 40;
 static constexpr DWORD retry_ms = 25;
 
 // The console control handler runs on a thread of its own while main
-// writes. guard orders the two: main takes it for good once it is failing or
-// closing, and the handler takes it before it touches the output.
+// writes. guard orders the two: main holds it while it fails or closes an
+// output, and the handler takes it before it touches the output. A run
+// over a collection then opens the next.
 static SRWLOCK guard = SRWLOCK_INIT;
 // A second handle of the output, set while this run owns the output's
 // removal. It holds the lock and outlives the stream, as on POSIX.
@@ -212,6 +213,7 @@ int close_output(std::FILE *out) {
     remove_started();
   }
   release();
+  ReleaseSRWLockExclusive(&guard);
   return rc;
 }
 
@@ -222,4 +224,5 @@ void discard_output(std::FILE *out) {
   std::fclose(out);
   remove_started();
   release();
+  ReleaseSRWLockExclusive(&guard);
 }
