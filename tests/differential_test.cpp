@@ -302,6 +302,18 @@ TEST(Differential, LinesAtBlockBoundaries) {
   }
 }
 
+// A line as programs write it, at now and on channel, which is random when
+// it is 0.
+std::string event_line(Rng &rng, std::uint64_t now, char channel) {
+  std::string line = std::to_string(now / 1000) + " " + std::to_string(now % 1000) + " " +
+                     (channel != 0 ? channel : static_cast<char>('a' + pick(rng, 16))) + " " +
+                     "PD"[pick(rng, 2)] + " " + std::to_string(pick(rng, 128));
+  if (pick(rng, 4) != 0) {
+    line += " " + std::to_string(pick(rng, 128));
+  }
+  return line;
+}
+
 TEST(Differential, RandomFiles) {
   // Files of many blocks, mostly plain lines with other kinds mixed in, and
   // now and then a byte that ends or breaks the input.
@@ -313,13 +325,7 @@ TEST(Differential, RandomFiles) {
       std::size_t kind = pick(rng, 100);
       if (kind < 70) {
         now += pick(rng, 3) == 0 ? 0 : pick(rng, 2000);
-        std::string line = std::to_string(now / 1000) + " " + std::to_string(now % 1000) + " " +
-                           static_cast<char>('a' + pick(rng, 16)) + " " + "PD"[pick(rng, 2)] + " " +
-                           std::to_string(pick(rng, 128));
-        if (pick(rng, 4) != 0) {
-          line += " " + std::to_string(pick(rng, 128));
-        }
-        text += line;
+        text += event_line(rng, now, 0);
       } else if (kind < 95) {
         text += pick(rng, 2) ? plain_line(rng) : free_line(rng);
       } else {
@@ -335,6 +341,28 @@ TEST(Differential, RandomFiles) {
       text.resize(pick(rng, text.size()));
     }
     expect_same_reading(text, "file " + std::to_string(file));
+    if (HasFailure()) {
+      return;
+    }
+  }
+}
+
+TEST(Differential, FilesWrittenVoiceByVoice) {
+  // Each channel's lines for the whole piece, then the next channel's: all
+  // but the first voice's lines are dropped as earlier, except those past
+  // its end, and a line now and then is of another form.
+  Rng rng(13);
+  for (int file = 0; file < 8; ++file) {
+    std::string text;
+    for (char channel = 'a'; channel < 'e'; ++channel) {
+      std::uint64_t now = pick(rng, 3000);
+      for (std::size_t line = 0; line < 2000; ++line) {
+        now += pick(rng, 3) == 0 ? 0 : pick(rng, 400);
+        text += pick(rng, 50) == 0 ? free_line(rng) : event_line(rng, now, channel);
+        text += pick(rng, 5) == 0 ? "\r\n" : "\n";
+      }
+    }
+    expect_same_reading(text, "voices " + std::to_string(file));
     if (HasFailure()) {
       return;
     }

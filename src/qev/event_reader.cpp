@@ -38,13 +38,17 @@ void convert_restart() {
 [[gnu::noinline]] static int refill_queue(std::FILE *in) {
   for (;;) {
     if (plain_due(pace)) {
-      const char *data = input_data(input), *p = data + input.pos;
+      const char *data = input_data(input), *from = data + input.pos, *p = from;
       queue_head = 0;
       queue_tail = scan_plain(&p, data + input.len, curtime, queue.data(), queue.size());
       input.pos = static_cast<std::size_t>(p - data);
-      plain_tried(pace, queue_tail > 0);
+      // Lines passed over as earlier count as taken: the scan may go on.
+      plain_tried(pace, p != from);
       if (queue_tail > 0) {
         return 0;
+      }
+      if (p != from) {
+        continue;
       }
     }
     const char *line = nullptr;

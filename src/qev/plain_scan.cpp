@@ -75,8 +75,10 @@ static constexpr layout_table make_layouts() {
 static constexpr layout_table layouts = make_layouts();
 
 // Lines are taken many in a row, from masks of 32 bytes at a time with no
-// loop over their bytes.
-template <bool Lines>
+// loop over their bytes. Lines keeps where each line's note is; Drop takes
+// a plain line earlier than the event before it and drops it, as the skip
+// rules would.
+template <bool Lines, bool Drop>
 static inline std::size_t scan(const char **start, const char *limit, std::uint32_t last,
                                timed_event *out, std::size_t room, plain_line *lines) {
   const char *p = *start;
@@ -126,7 +128,11 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
     // The field rules' bounds: data bytes below 128, then no going back. A
     // line that breaks them is left for the field rules to explain.
     if (((key | v) >= 128) | !in_order(time, last)) {
-      break;
+      if (!Drop || (key | v) >= 128) {
+        break;
+      }
+      p = lf + 1;
+      continue;
     }
     // "P" has the bit 0x10 that "D" lacks, which is what tells a note on
     // from a note off.
@@ -144,12 +150,12 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
 
 std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last, timed_event *out,
                        std::size_t room) {
-  return scan<false>(start, limit, last, out, room, nullptr);
+  return scan<false, true>(start, limit, last, out, room, nullptr);
 }
 
 std::size_t scan_plain_lines(const char **start, const char *limit, std::uint32_t last,
                              timed_event *out, plain_line *lines, std::size_t room) {
-  return scan<true>(start, limit, last, out, room, lines);
+  return scan<true, false>(start, limit, last, out, room, lines);
 }
 #else
 std::size_t scan_plain(const char **, const char *, std::uint32_t, timed_event *, std::size_t) {

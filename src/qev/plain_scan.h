@@ -28,13 +28,15 @@
 // and advances *p past them. A plain line has unsigned numbers without sign
 // of 1 to 6 digits for the seconds and 1 to 4 for the others, single spaces,
 // and at most a carriage return before its line feed. It is taken only when
-// the field rules give the same event for it, and the skip rules keep it:
-// its notes and velocity below 128, and its time no earlier than last or
-// than the event before it. Every line taken is an event.
+// the field rules give the same event for it, with its note and velocity
+// below 128.
 //
-// Each line's event goes to out. Stops before the first line of another
-// form or that the rules would drop, or one that does not end before limit,
-// or when room events are out. Returns how many lines, and events, it took.
+// Each line's event goes to out, unless it is earlier than last or than the
+// event before it: the skip rules drop such a line, and so the scan passes
+// over it. A file written voice by voice is mostly such lines. Stops
+// before the first line of another form, or that the rules would drop for
+// another reason, or that does not end before limit, or when room events
+// are out. Returns how many events it took; *p tells how far it read.
 //
 // What it may read: the 8 bytes before *p, of which the last is a line feed
 // or another byte that is not a carriage return; and everything up to 64
@@ -48,7 +50,8 @@ struct plain_line {
 };
 
 // The same, with each line's plain_line in lines, for a caller that must
-// point at the line's note.
+// point at the line's note. It stops before a line the skip rules drop, so
+// that the caller can say why: every line it takes is an event.
 std::size_t scan_plain_lines(const char **p, const char *limit, std::uint32_t last,
                              timed_event *out, plain_line *lines, std::size_t room);
 
