@@ -60,17 +60,8 @@ int write_header(std::FILE *out) {
 
 void write_var_len(std::FILE *out, std::uint32_t value) {
   make_room(out, 4);
-  std::uint32_t acc = value & 0x7F;
-  while ((value >>= 7) != 0) {
-    acc = (acc << 8) | (value & 0x7F) | 0x80;
-  }
-  for (;;) {
-    put(static_cast<std::uint8_t>(acc & 0xFF));
-    if ((acc & 0x80) == 0) {
-      break;
-    }
-    acc >>= 8;
-  }
+  std::uint8_t *q = pending.data() + pending_len;
+  track_filled(static_cast<std::size_t>(put_var_len(q, value) - q));
 }
 
 // Any event but the usual one: a delta of more than one byte, perhaps with

@@ -51,6 +51,21 @@ int fix_header(std::FILE *out);
 // Puts value as a variable-length quantity; value must not exceed 0x0FFFFFFF.
 void write_var_len(std::FILE *out, std::uint32_t value);
 
+// The same at q, which has room for 4 bytes; returns where it ends.
+inline std::uint8_t *put_var_len(std::uint8_t *q, std::uint32_t value) {
+  if (value >= 1u << 21) {
+    *q++ = static_cast<std::uint8_t>(0x80 | (value >> 21 & 0x7F));
+  }
+  if (value >= 1u << 14) {
+    *q++ = static_cast<std::uint8_t>(0x80 | (value >> 14 & 0x7F));
+  }
+  if (value >= 1u << 7) {
+    *q++ = static_cast<std::uint8_t>(0x80 | (value >> 7 & 0x7F));
+  }
+  *q++ = static_cast<std::uint8_t>(value & 0x7F);
+  return q;
+}
+
 // For a caller that puts many usual events in a row itself: a place among
 // the gathered track bytes with room for bytes more, made by handing over
 // what is gathered if need be. Null when a write has failed or the track's

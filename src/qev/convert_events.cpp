@@ -1,8 +1,9 @@
-// The run loop between the reader and the writer. Most events follow the
-// one before within 127 ms (chords, dense parts, several channels at once),
-// so their delta fits one byte: such events are put into the track's bytes
-// here, many in a row, with the loop's state in registers. Any other takes
-// write_cmd.
+// The run loop between the reader and the writer. Events are put into the
+// track's bytes here, many in a row, with the loop's state in registers.
+// Most follow the one before within 127 ms (chords, dense parts, several
+// channels at once), so their delta takes one byte; music with rests has
+// many of two. Only a gap too long for one delta takes write_cmd, which
+// bridges it.
 #include "convert_events.h"
 
 #include "event_reader.h"
@@ -17,15 +18,20 @@ static bool put_events(std::FILE *out, const timed_event **e, const timed_event 
   const timed_event *at = *e;
   std::uint32_t time = *last;
   while (at != end) {
-    std::uint8_t *room = track_room(out, 4 * static_cast<std::size_t>(end - at)), *q = room;
+    // A delta of up to four bytes and the event's three.
+    std::uint8_t *room = track_room(out, 7 * static_cast<std::size_t>(end - at)), *q = room;
     if (room != nullptr) {
-      for (; at != end; ++at, q += 4) {
+      for (; at != end; ++at) {
         std::uint32_t delta = at->time - time;
-        if (delta >= 0x80) {
+        if (delta < 0x80) {
+          *q++ = static_cast<std::uint8_t>(delta);
+        } else if (delta <= max_delta) {
+          q = put_var_len(q, delta);
+        } else {
           break;
         }
-        q[0] = static_cast<std::uint8_t>(delta);
-        std::memcpy(q + 1, event_bytes(at), 3);
+        std::memcpy(q, event_bytes(at), 3);
+        q += 3;
         time = at->time;
       }
       track_filled(static_cast<std::size_t>(q - room));
