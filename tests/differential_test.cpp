@@ -58,7 +58,9 @@ std::string number(Rng &rng) {
 // A line in the plain form that most files use, with lengths and values
 // around the limits of the fast scan and of the rules.
 std::string plain_number(Rng &rng, std::size_t max_digits) {
-  static const char *const edges[] = {"0", "00", "127", "128", "0127", "255", "999", "1000"};
+  // Bytes next to the digits, '/' and ':' to '?', must not pass for them.
+  static const char *const edges[] = {"0",   "00",   "127", "128", "0127", "255",
+                                      "999", "1000", "6:",  "/1",  "1?0",  "12;"};
   return pick(rng, 4) == 0 ? edges[pick(rng, std::size(edges))]
                            : digits(rng, 1 + pick(rng, max_digits));
 }

@@ -23,6 +23,7 @@ struct layout {
   alignas(16) std::array<std::uint64_t, 2> digits;
   std::uint32_t velocity_digits; // likewise; 0 when there is no velocity
   std::uint32_t delimiters;      // a bit for each space and one for the end of the text
+  std::uint16_t digit_bytes;     // a bit for each byte of digits that holds one
   std::uint8_t note_end;
   char kind; // the kind besides "D" that the line may have: "P" needs a velocity
 };
@@ -62,6 +63,11 @@ static constexpr layout_table make_layouts() {
           l.digits = {0x0F0F0F0F0F0F0F0Fu << 8 * (8 - sec),
                       tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
           l.velocity_digits = vel > 0 ? tail_digits(vel) : 0;
+          for (int i = 0; i < 16; ++i) {
+            if ((l.digits[i / 8] >> 8 * (i % 8) & 0xFF) != 0) {
+              l.digit_bytes = static_cast<std::uint16_t>(l.digit_bytes | 1u << i);
+            }
+          }
           l.delimiters = d;
           l.note_end = static_cast<std::uint8_t>(note_end);
           l.kind = vel > 0 ? 'P' : 'D';
@@ -105,30 +111,31 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
     // p[-1] is the line feed before the line, or a spare byte: text >= 0.
     auto text = static_cast<int>(lf - p) - (lf[-1] == '\r');
     std::uint32_t inside = (1u << text) - 1;
-    std::uint32_t spaces = 0, digits = 0;
-    line_masks(p, text, &spaces, &digits);
+    std::uint32_t spaces = line_spaces(p, text);
     std::uint32_t delimiters = (spaces & inside) | (inside + 1);
     const layout &l = layouts[layout_slot(delimiters)];
     // Taken from the spaces rather than the layout, so that the line does
     // not wait for the table.
     int s2 = __builtin_ctz((spaces & (spaces - 1)) | 1u << 31);
     char chan = p[s2 + 1], kind = p[s2 + 3];
-    // One test of all the conditions rather than a branch for each: the
-    // spaces where the layout has them, digits everywhere else but at the
-    // channel and the kind, and those two valid.
-    bool plain = (l.delimiters == delimiters) &
-                 (((digits | spaces | 0xAu << s2) & inside) == inside) &
-                 (static_cast<unsigned char>(chan - 'a') < 16) & ((kind == 'D') | (kind == l.kind));
+    // One test of the conditions rather than a branch for each: the spaces
+    // where the layout has them, and the channel and the kind valid. The
+    // layout's fields take every other byte, which must then be digits.
+    bool plain = (l.delimiters == delimiters) & (static_cast<unsigned char>(chan - 'a') < 16) &
+                 ((kind == 'D') | (kind == l.kind));
     if (!plain) {
       break;
     }
     std::uint32_t time = 0, key = 0;
-    line_numbers(p, __builtin_ctz(spaces), s2, l.note_end, l.digits, &time, &key);
-    std::uint32_t v = number4(load32(p + text - 4) & l.velocity_digits);
+    bool digits = line_numbers(p, __builtin_ctz(spaces), s2, l.note_end, l.digits, l.digit_bytes,
+                               &time, &key);
+    std::uint32_t velocity = load32(p + text - 4);
+    std::uint32_t v = number4(velocity & l.velocity_digits);
+    digits &= digits_in(velocity, l.velocity_digits);
     // The field rules' bounds: data bytes below 128, then no going back. A
     // line that breaks them is left for the field rules to explain.
-    if (((key | v) >= 128) | !in_order(time, last)) {
-      if (!Drop || (key | v) >= 128) {
+    if (!digits | ((key | v) >= 128) | !in_order(time, last)) {
+      if (!Drop || !digits || (key | v) >= 128) {
         break;
       }
       p = lf + 1;

@@ -1,7 +1,8 @@
 // What the plain scan asks of the machine, in two versions: SSE2 on x86-64,
-// and 64-bit words (SWAR) elsewhere. Each finds the line feeds ahead, the
-// spaces and digits of a line as masks with a bit per byte, and converts a
-// line's numbers many digits at a time. Only plain_scan.cpp includes it.
+// and 64-bit words (SWAR) elsewhere. Each finds the line feeds ahead and the
+// spaces of a line as masks with a bit per byte, and converts a line's
+// numbers many digits at a time, checking that they are digits. Only
+// plain_scan.cpp includes it.
 #ifndef QEV2MID_PLAIN_SCAN_MASKS_H
 #define QEV2MID_PLAIN_SCAN_MASKS_H
 
@@ -19,6 +20,15 @@ static inline std::uint32_t load32(const char *p) {
   std::uint32_t x;
   std::memcpy(&x, p, sizeof x);
   return x;
+}
+
+// Whether the bytes of raw where field has 0x0F are the digits '0' to '9'.
+// Each such byte less '0' must be at most 9, with no high bit: adding 0x76
+// sets the high bit of any above. A byte whose sum carries into the next is
+// at least 0x8A less '0', so it fails on its own.
+static inline bool digits_in(std::uint32_t raw, std::uint32_t field) {
+  std::uint32_t m = field * 0x11, u = (raw ^ 0x30303030u) & m;
+  return (((u + 0x76767676u) | u) & m & 0x80808080u) == 0;
 }
 
 // Four digit bytes, most significant first, masked to the field's (the rest
@@ -52,27 +62,29 @@ static inline std::uint64_t line_feeds(const char *p) {
   return bits;
 }
 
-// The spaces and the digits among the 32 bytes at p, a bit for each.
-static inline void line_masks(const char *p, int, std::uint32_t *spaces, std::uint32_t *digits) {
+// The spaces among the 32 bytes at p, a bit for each.
+static inline std::uint32_t line_spaces(const char *p, int) {
   const __m128i sp = _mm_set1_epi8(' ');
   __m128i lo = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p));
   __m128i hi = _mm_loadu_si128(reinterpret_cast<const __m128i *>(p + 16));
-  *spaces = mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp));
-  *digits = mask32(digit_bytes(lo), digit_bytes(hi));
+  return mask32(_mm_cmpeq_epi8(lo, sp), _mm_cmpeq_epi8(hi, sp));
 }
 
 // The seconds, milliseconds and note of a line, s1 and s2 being the places
-// of the first two spaces, with its layout's note end and digit masks: the seconds in the low half,
-// the milliseconds and the note in the high half, loaded so that each ends
+// of the first two spaces, with its layout's note end, digit masks and the
+// bytes among them that hold a digit: the seconds in the low half, the
+// milliseconds and the note in the high half, loaded so that each ends
 // where its field does (at worst 7 bytes before p); digits become pairs,
-// then pairs of pairs, all at once.
-static inline void line_numbers(const char *p, int s1, int s2, int note_end,
-                                const std::array<std::uint64_t, 2> &digits, std::uint32_t *time,
+// then pairs of pairs, all at once. Returns whether they are all digits.
+static inline bool line_numbers(const char *p, int s1, int s2, int note_end,
+                                const std::array<std::uint64_t, 2> &digits,
+                                std::uint32_t digit_places, std::uint32_t *time,
                                 std::uint32_t *key) {
   __m128i x = _mm_unpacklo_epi64(
       _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + s1 - 8)),
       _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(load32(p + s2 - 4))),
                          _mm_cvtsi32_si128(static_cast<int>(load32(p + note_end - 4)))));
+  auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(digit_bytes(x)));
   x = _mm_and_si128(x, _mm_load_si128(reinterpret_cast<const __m128i *>(digits.data())));
   x = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(x, _mm_set1_epi16(10)), _mm_srli_epi16(x, 8)),
                     _mm_set1_epi16(0xFF));
@@ -83,6 +95,7 @@ static inline void line_numbers(const char *p, int s1, int s2, int note_end,
   *time = static_cast<std::uint32_t>(sec) * 10000 * 1000 +
           static_cast<std::uint32_t>(sec >> 32) * 1000 + static_cast<std::uint32_t>(ms_note);
   *key = static_cast<std::uint32_t>(ms_note >> 32);
+  return (found & digit_places) == digit_places;
 }
 #else
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -112,13 +125,6 @@ static inline std::uint64_t zero_bytes(std::uint64_t w) {
   return ~(((w & low_bits) + low_bits) | w) & high_bits;
 }
 
-// High bits where a byte is '0' to '9': at least '0' and below ':' once the
-// high bit is put aside, and without the high bit.
-static inline std::uint64_t digit_bytes(std::uint64_t w) {
-  std::uint64_t low = w & low_bits;
-  return (low + bytes_of(0x80 - '0')) & ~(low + bytes_of(0x80 - ':')) & ~w & high_bits;
-}
-
 static inline std::uint64_t line_feeds(const char *p) {
   std::uint64_t bits = 0;
   for (int i = 0; i < 8; ++i) {
@@ -128,17 +134,19 @@ static inline std::uint64_t line_feeds(const char *p) {
 }
 
 // Only the words that hold the line's text are looked at: a plain line is
-// short, and each word costs a score of instructions.
-static inline void line_masks(const char *p, int text, std::uint32_t *spaces,
-                              std::uint32_t *digits) {
-  std::uint32_t sp = 0, dg = 0;
+// short, and each word costs a dozen instructions.
+static inline std::uint32_t line_spaces(const char *p, int text) {
+  std::uint32_t spaces = 0;
   for (int i = 0; i < text; i += 8) {
-    std::uint64_t w = load64(p + i);
-    sp |= gather(zero_bytes(w ^ bytes_of(' '))) << i;
-    dg |= gather(digit_bytes(w)) << i;
+    spaces |= gather(zero_bytes(load64(p + i) ^ bytes_of(' '))) << i;
   }
-  *spaces = sp;
-  *digits = dg;
+  return spaces;
+}
+
+// digits_in for eight bytes.
+static inline bool digits_in64(std::uint64_t raw, std::uint64_t field) {
+  std::uint64_t m = field * 0x11, u = (raw ^ bytes_of('0')) & m;
+  return (((u + bytes_of(0x76)) | u) & m & high_bits) == 0;
 }
 
 // Eight digit bytes, most significant first, masked to the field's, as a
@@ -151,16 +159,19 @@ static inline std::uint32_t number8(std::uint64_t v) {
 
 // The milliseconds and the note side by side, as the SSE2 scan has them,
 // converted together in the two halves of one word.
-static inline void line_numbers(const char *p, int s1, int s2, int note_end,
-                                const std::array<std::uint64_t, 2> &digits, std::uint32_t *time,
-                                std::uint32_t *key) {
-  std::uint32_t sec = number8(load64(p + s1 - 8) & digits[0]);
-  std::uint64_t v =
-      (load32(p + s2 - 4) | std::uint64_t{load32(p + note_end - 4)} << 32) & digits[1];
+static inline bool line_numbers(const char *p, int s1, int s2, int note_end,
+                                const std::array<std::uint64_t, 2> &digits, std::uint32_t,
+                                std::uint32_t *time, std::uint32_t *key) {
+  std::uint64_t seconds = load64(p + s1 - 8);
+  std::uint64_t v = load32(p + s2 - 4) | std::uint64_t{load32(p + note_end - 4)} << 32;
+  bool found = digits_in64(seconds, digits[0]) & digits_in64(v, digits[1]);
+  std::uint32_t sec = number8(seconds & digits[0]);
+  v &= digits[1];
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
   *time = sec * 1000 + static_cast<std::uint32_t>(v);
   *key = static_cast<std::uint32_t>(v >> 32);
+  return found;
 }
 #endif
 
