@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times qev2mid, qevcheck or mid2qev against `wc -l` on the same file.
 
-usage: bench.py QEV2MID|QEVCHECK|MID2QEV [EVENTS] [PAIRS]
+usage: bench.py QEV2MID|QEVCHECK|MID2QEV [EVENTS] [PAIRS] [QEV2MID_SWAR]
 
 Where valgrind is installed, it also counts the instructions a line takes
 under callgrind, for plain lines and for lines with doubled spaces, which
@@ -15,7 +15,9 @@ is timed on the same .mid. Ratios are given in wall time and in CPU time
 For qev2mid it then takes the shapes of files people have (shapes.py):
 music, voices, gaps and dense, 300,000 lines each, with the instructions a
 line under callgrind (start-up subtracted) and the CPU time against wc -l,
-and warns where a count is more than 5% above the one stored there.
+and warns where a count is more than 5% above the one stored there. Given
+QEV2MID_SWAR, a qev2mid built with the word-at-a-time scan, it does the
+same for that one, whose outputs must be the first one's byte for byte.
 
 For qevcheck the events come in note-on and note-off pairs, so that a
 correct file gives no findings; random lines would give millions. Its exit
@@ -29,6 +31,7 @@ timed too, on the same events written as CSV.
 """
 
 import os
+import platform
 import random
 import shutil
 import statistics
@@ -121,32 +124,41 @@ def count_instructions(prog, tmp, checker, count):
           % (figures[0], figures[1], count))
 
 
-def shape_figures(prog, tmp, pairs):
-    """qev2mid on each shape people have."""
-    mid2qev = os.path.join(os.path.dirname(prog), "mid2qev")
+def shape_figures(builds, tmp, pairs):
+    """qev2mid on each shape people have, for each build: (scan, path)."""
+    mid2qev = os.path.join(os.path.dirname(builds[0][1]), "mid2qev")
     count = 300_000
     counting = shutil.which("valgrind") is not None
     empty = os.path.join(tmp, "empty-shape.qev")
     open(empty, "w").close()
-    start_up = instructions([prog, empty]) if counting else 0
+    start_up = {prog: instructions([prog, empty]) if counting else 0 for _, prog in builds}
     for shape in shapes.SHAPES:
         path = os.path.join(tmp, shape + ".qev")
         if not shapes.make(shape, path, count, mid2qev):
             print("shape %-6s: skipped, %s is not installed" % (shape, shapes.MUSIC))
             continue
-        ratios = []
-        for _ in range(pairs):
-            ours, wc = timed([prog, path])[1], timed(["wc", "-l", path])[1]
-            ratios.append(ours / max(wc, 1e-4))
-        line = "shape %-6s: %d lines, CPU %.2f times wc -l (median of %d pairs)" % (
-            shape, count, statistics.median(ratios), pairs)
-        if counting:
-            per_line = (instructions([prog, path]) - start_up) / count
-            line += ", %.0f instructions a line" % per_line
-            stored = shapes.STORED.get(shape)
-            if stored and per_line > stored * 1.05:
-                line += " -- WARNING: more than 5%% above the %d stored" % stored
-        print(line)
+        first = None
+        for scan, prog in builds:
+            ratios = []
+            for _ in range(pairs):
+                ours, wc = timed([prog, path])[1], timed(["wc", "-l", path])[1]
+                ratios.append(ours / max(wc, 1e-4))
+            line = "shape %-6s %-4s: %d lines, CPU %.2f times wc -l (median of %d pairs)" % (
+                shape, scan, count, statistics.median(ratios), pairs)
+            if counting:
+                per_line = (instructions([prog, path]) - start_up[prog]) / count
+                line += ", %.0f instructions a line" % per_line
+                stored = shapes.STORED.get(scan, {}).get(shape)
+                if stored and per_line > stored * 1.05:
+                    line += " -- WARNING: more than 5%% above the %d stored" % stored
+            print(line)
+            with open(path[:-4] + ".mid", "rb") as f:
+                written = f.read()
+            if first is None:
+                first = written
+            elif written != first:
+                sys.exit("shape %s: the %s build's output differs from the %s build's"
+                         % (shape, scan, builds[0][0]))
 
 
 def report(name, ours, wc, size):
@@ -200,7 +212,10 @@ def main():
         if shutil.which("valgrind") and not back:
             count_instructions(prog, tmp, checker, min(count, 300_000))
         if not checker and not back:
-            shape_figures(prog, tmp, pairs)
+            builds = [("sse2" if platform.machine() == "x86_64" else "this", prog)]
+            if len(sys.argv) > 4:
+                builds.append(("swar", os.path.abspath(sys.argv[4])))
+            shape_figures(builds, tmp, pairs)
         if shutil.which("midicsv") and back:
             out = os.path.join(tmp, "out.csv")
             c = [timed(["midicsv", mid, out]) for _ in range(3)]
