@@ -54,7 +54,7 @@ std::string read(const Bytes &file) {
   std::string lines;
   midi_note n{};
   while (midi_next(reading, &n)) {
-    char line[max_event_line];
+    char line[event_line_room];
     lines.append(line, format_event(line, n));
   }
   return lines;

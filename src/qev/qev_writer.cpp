@@ -9,61 +9,67 @@
 #include <string>
 #include <vector>
 
-// 0 to 999 written out, without leading zeros: three digits and a length.
+// 0 to 999 written out with a space after, four bytes to copy at once:
+// without leading zeros, as a number starts, and with them, as the later
+// groups of three digits of a larger one are.
 struct small_number {
-  char digits[3];
-  std::uint8_t length;
+  std::array<char, 4> text, padded;
+  std::uint8_t length; // of text, with its space
 };
 
 static constexpr std::array<small_number, 1000> make_small_numbers() {
   std::array<small_number, 1000> t{};
   for (unsigned v = 0; v < 1000; ++v) {
     small_number &n = t[v];
-    n.length = static_cast<std::uint8_t>(v >= 100 ? 3 : v >= 10 ? 2 : 1);
-    for (unsigned i = n.length, rest = v; i-- > 0; rest /= 10) {
-      n.digits[i] = static_cast<char>('0' + rest % 10);
+    unsigned digits = v >= 100 ? 3 : v >= 10 ? 2 : 1;
+    n.length = static_cast<std::uint8_t>(digits + 1);
+    for (unsigned i = 3, rest = v; i-- > 0; rest /= 10) {
+      n.padded[i] = static_cast<char>('0' + rest % 10);
     }
+    for (unsigned i = 0; i < digits; ++i) {
+      n.text[i] = n.padded[3 - digits + i];
+    }
+    n.text[digits] = n.padded[3] = ' ';
   }
   return t;
 }
 
 static constexpr std::array<small_number, 1000> small_numbers = make_small_numbers();
 
-// v (below 1000) in decimal at out; returns where it ends.
+// v (below 1000) and a space at out, which has room for four bytes; returns
+// where they end.
 static char *put_small(char *out, std::uint32_t v) {
   const small_number &n = small_numbers[v];
-  std::memcpy(out, n.digits, 3);
+  std::memcpy(out, n.text.data(), 4);
   return out + n.length;
 }
 
-// Any v: three digits at a time, the later groups with their leading zeros.
-static char *put_number(char *out, std::uint32_t v) {
-  if (v < 1000) {
-    return put_small(out, v);
-  }
-  out = put_number(out, v / 1000);
-  std::uint32_t low = v % 1000;
-  *out++ = static_cast<char>('0' + low / 100);
-  *out++ = static_cast<char>('0' + low / 10 % 10);
-  *out++ = static_cast<char>('0' + low % 10);
-  return out;
+static char *put_padded(char *out, std::uint32_t v) {
+  std::memcpy(out, small_numbers[v].padded.data(), 4);
+  return out + 4;
 }
 
 std::size_t format_event(char *out, const midi_note &n) {
-  char *p = put_number(out, n.ms / 1000);
-  *p++ = ' ';
+  std::uint32_t seconds = n.ms / 1000;
+  char *p = out;
+  // The groups of three digits before the last go without their spaces.
+  if (seconds < 1000) {
+    p = put_small(p, seconds);
+  } else if (seconds < 1000000) {
+    p = put_padded(put_small(p, seconds / 1000) - 1, seconds % 1000);
+  } else {
+    p = put_padded(put_small(p, seconds / 1000000) - 1, seconds / 1000 % 1000) - 1;
+    p = put_padded(p, seconds % 1000);
+  }
   p = put_small(p, n.ms % 1000);
-  *p++ = ' ';
-  *p++ = static_cast<char>('a' + (n.status & 0x0F));
-  *p++ = ' ';
   // A note on with velocity 0 stays as it is written, so that qev2mid gives
   // back the same bytes; qevcheck reads it as a note off.
-  *p++ = (n.status & 0xF0) == 0x90 ? 'P' : 'D';
-  *p++ = ' ';
-  p = put_small(p, n.note);
-  *p++ = ' ';
+  const char middle[4] = {static_cast<char>('a' + (n.status & 0x0F)), ' ',
+                          (n.status & 0xF0) == 0x90 ? 'P' : 'D', ' '};
+  std::memcpy(p, middle, 4);
+  p = put_small(p + 4, n.note);
   p = put_small(p, n.velocity);
-  *p++ = '\n';
+  p[-1] = '\n';
   return static_cast<std::size_t>(p - out);
 }
 
@@ -183,7 +189,7 @@ int write_qev(std::FILE *out, midi_reading &reading, const char *name, const mid
   midi_note n{};
   while (midi_next(reading, &n)) {
     // Room for an event line, and for the comment that comes with an added one.
-    if (pending.size() - len < max_event_line + sizeof added_note) {
+    if (pending.size() - len < event_line_room + sizeof added_note) {
       std::fwrite(pending.data(), 1, len, out);
       len = 0;
       // A failed write ends the run where it happens.

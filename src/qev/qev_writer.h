@@ -13,7 +13,10 @@
 // The longest event line, "4294967 295 p D 127 127" and its line feed.
 inline constexpr std::size_t max_event_line = 24;
 
-// Puts one event line at out, which has room for max_event_line bytes:
+// The room format_event needs: it puts each number as four bytes at once.
+inline constexpr std::size_t event_line_room = max_event_line + 3;
+
+// Puts one event line at out, which has room for event_line_room bytes:
 // SECONDS MILLISECONDS CHANNEL KIND NOTE VELOCITY, milliseconds 0 to 999,
 // single spaces, a line feed. Returns its length.
 std::size_t format_event(char *out, const midi_note &n);
