@@ -80,6 +80,18 @@ static constexpr layout_table make_layouts() {
 
 static constexpr layout_table layouts = make_layouts();
 
+// The line feeds among the 64 bytes at chunk that stand before limit: the
+// one at limit only marks the end of the data. A chunk at or past limit is
+// not read.
+static inline std::uint64_t feeds_before(const char *chunk, const char *limit) {
+  std::ptrdiff_t left = limit - chunk;
+  if (left <= 0) {
+    return 0;
+  }
+  std::uint64_t feeds = line_feeds(chunk);
+  return left >= 64 ? feeds : feeds & ((std::uint64_t{1} << left) - 1);
+}
+
 // Lines are taken many in a row, from masks of 32 bytes at a time with no
 // loop over their bytes. Lines keeps where each line's note is; Drop takes
 // a plain line earlier than the event before it and drops it, as the skip
@@ -91,12 +103,12 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
   // Line feeds are found 64 bytes at a time ahead of the lines, so that no
   // line waits for the one before it to be taken apart.
   const char *chunk = p;
-  std::uint64_t feeds = line_feeds(chunk);
-  std::size_t n = 0;
-  while (n < room) {
+  std::uint64_t feeds = feeds_before(chunk, limit);
+  timed_event *o = out;
+  while (o != out + room) {
     if (feeds == 0) {
       chunk += 64;
-      feeds = line_feeds(chunk);
+      feeds = feeds_before(chunk, limit);
       // A line of 64 bytes or more is not plain.
       if (feeds == 0) {
         break;
@@ -104,8 +116,7 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
     }
     const char *lf = chunk + __builtin_ctzll(feeds);
     feeds &= feeds - 1;
-    // The line feed at limit only marks the end of the data.
-    if (lf >= limit || lf - p > 31) {
+    if (lf - p > 31) {
       break;
     }
     // p[-1] is the line feed before the line, or a spare byte: text >= 0.
@@ -143,16 +154,16 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
     }
     // "P" has the bit 0x10 that "D" lacks, which is what tells a note on
     // from a note off.
-    out[n++] = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
-                static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(v)};
     if constexpr (Lines) {
-      lines[n - 1] = {static_cast<std::uint8_t>(s2 + 5), static_cast<std::uint8_t>(lf + 1 - p)};
+      lines[o - out] = {static_cast<std::uint8_t>(s2 + 5), static_cast<std::uint8_t>(lf + 1 - p)};
     }
+    *o++ = {time, static_cast<std::uint8_t>(0x80 | (kind & 0x10) | (chan - 'a')),
+            static_cast<std::uint8_t>(key), static_cast<std::uint8_t>(v)};
     last = time;
     p = lf + 1;
   }
   *start = p;
-  return n;
+  return static_cast<std::size_t>(o - out);
 }
 
 std::size_t scan_plain(const char **start, const char *limit, std::uint32_t last, timed_event *out,
