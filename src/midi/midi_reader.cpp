@@ -101,8 +101,12 @@ read_track(midi_reading &r, midi_track &t, unsigned number, midi_file_info *info
   track_event e{};
   while (c.at.p < c.at.end && read_event(c.at, e, nullptr, 0)) {
     if (e.k == event_kind::note) {
-      c.seg = segment_from(r.map, c.seg, e.tick);
-      const segment &s = r.map.segments[c.seg];
+      // Most notes fall in the segment of the one before.
+      const std::vector<segment> &segments = r.map.segments;
+      if (c.seg + 1 < segments.size() && segments[c.seg + 1].tick <= e.tick) {
+        c.seg = segment_from(r.map, c.seg, e.tick);
+      }
+      const segment &s = segments[c.seg];
       *at = advance_at(s, e.tick);
       // No note is later than 2^32 ms, as midi_open made sure.
       std::uint64_t ms = s.whole ? s.ms + (e.tick - s.tick) * s.ms_per_tick : to_ms(r.map, *at);
