@@ -63,7 +63,7 @@ static constexpr layout_table make_layouts() {
           l.digits = {0x0F0F0F0F0F0F0F0Fu << 8 * (8 - sec),
                       tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
           l.velocity_digits = vel > 0 ? tail_digits(vel) : 0;
-          for (int i = 0; i < 16; ++i) {
+          for (std::size_t i = 0; i < 16; ++i) {
             if ((l.digits[i / 8] >> 8 * (i % 8) & 0xFF) != 0) {
               l.digit_bytes = static_cast<std::uint16_t>(l.digit_bytes | 1u << i);
             }

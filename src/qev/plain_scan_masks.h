@@ -143,10 +143,10 @@ static inline std::uint32_t line_spaces(const char *p, int text) {
   return spaces;
 }
 
-// digits_in for eight bytes.
-static inline bool digits_in64(std::uint64_t raw, std::uint64_t field) {
+// digits_in for eight bytes, as the high bits of those that are not digits.
+static inline std::uint64_t non_digits(std::uint64_t raw, std::uint64_t field) {
   std::uint64_t m = field * 0x11, u = (raw ^ bytes_of('0')) & m;
-  return (((u + bytes_of(0x76)) | u) & m & high_bits) == 0;
+  return ((u + bytes_of(0x76)) | u) & m & high_bits;
 }
 
 // Eight digit bytes, most significant first, masked to the field's, as a
@@ -164,7 +164,7 @@ static inline bool line_numbers(const char *p, int s1, int s2, int note_end,
                                 std::uint32_t *time, std::uint32_t *key) {
   std::uint64_t seconds = load64(p + s1 - 8);
   std::uint64_t v = load32(p + s2 - 4) | std::uint64_t{load32(p + note_end - 4)} << 32;
-  bool found = digits_in64(seconds, digits[0]) & digits_in64(v, digits[1]);
+  bool found = (non_digits(seconds, digits[0]) | non_digits(v, digits[1])) == 0;
   std::uint32_t sec = number8(seconds & digits[0]);
   v &= digits[1];
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
