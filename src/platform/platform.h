@@ -49,6 +49,12 @@ read_result read_input(std::FILE *in, input_bytes *b, std::size_t until = SIZE_M
 // The size of a regular input; false for a stream.
 bool input_size(std::FILE *in, std::uint64_t *size);
 
+// Asks the system to back the memory that an input is read into with large
+// pages where it can: read whole, a file of many megabytes would otherwise
+// take a page fault every few KiB, which costs more than reading it. Only
+// advice, which may go unheeded.
+void advise_large_input(void *data, std::size_t size);
+
 // Whether a regular input has more names than one (hard links), which a
 // rewrite by a rename would part.
 bool has_other_names(std::FILE *in);

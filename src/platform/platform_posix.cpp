@@ -1,6 +1,6 @@
 // The platform layer on POSIX systems: the command line, text on a stream
-// and its colours, the input and its shared lock, and the direct writes that start and patch the
-// output's header. Paths are bytes and pass through as they are. The output's life is in
+// and its colours, the input, its shared lock and its memory, and the direct writes that start and
+// patch the output's header. Paths are bytes and pass through as they are. The output's life is in
 // platform_posix_output.cpp.
 #include "platform.h"
 
@@ -9,6 +9,7 @@
 #include <cstring>
 
 #include <sys/file.h>
+#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -45,6 +46,22 @@ bool input_size(std::FILE *in, std::uint64_t *size) {
   }
   *size = static_cast<std::uint64_t>(st.st_size);
   return true;
+}
+
+void advise_large_input([[maybe_unused]] void *data, [[maybe_unused]] std::size_t size) {
+#ifdef MADV_HUGEPAGE
+  // Only whole pages may be advised: the ones inside the block.
+  long page_size = sysconf(_SC_PAGESIZE);
+  if (page_size <= 0) {
+    return;
+  }
+  auto page = static_cast<std::uintptr_t>(page_size);
+  auto start = reinterpret_cast<std::uintptr_t>(data);
+  std::uintptr_t first = (start + page - 1) / page * page, end = (start + size) / page * page;
+  if (end > first) {
+    madvise(reinterpret_cast<void *>(first), end - first, MADV_HUGEPAGE);
+  }
+#endif
 }
 
 bool has_other_names(std::FILE *in) {

@@ -131,6 +131,9 @@ bool input_size(std::FILE *in, std::uint64_t *size) {
   return true;
 }
 
+// Large pages need a privilege that a user's process does not hold.
+void advise_large_input(void *, std::size_t) {}
+
 bool has_other_names(std::FILE *in) {
   BY_HANDLE_FILE_INFORMATION info;
   HANDLE h = handle_of(in);

@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cstdlib>
 
+// From this size on, an input's memory is worth large pages: a few of them.
+static constexpr std::size_t large_input = std::size_t{4} << 20;
+
 read_result read_input(std::FILE *in, input_bytes *b, std::size_t until) {
   std::uint64_t file_size = 0;
   bool regular = input_size(in, &file_size);
@@ -33,6 +36,9 @@ read_result read_input(std::FILE *in, input_bytes *b, std::size_t until) {
       }
       b->data = grown;
       b->room = room;
+      if (room >= large_input) {
+        advise_large_input(grown, room);
+      }
       b->data[b->size++] = probe;
       continue;
     }
