@@ -15,7 +15,7 @@
 // a line out, and the places of its spaces and of the end of its text tell
 // them apart. Each layout is looked up from those places by a hash that has
 // no collisions among them; the table says where the fields end and holds
-// masks that keep just their digits.
+// masks (0xFF a byte) that keep just their digits.
 struct layout {
   // The seconds in the eight bytes that end where they end, then the
   // milliseconds and the note side by side, each in the four bytes that
@@ -23,7 +23,6 @@ struct layout {
   alignas(16) std::array<std::uint64_t, 2> digits;
   std::uint32_t velocity_digits; // likewise; 0 when there is no velocity
   std::uint32_t delimiters;      // a bit for each space and one for the end of the text
-  std::uint16_t digit_bytes;     // a bit for each byte of digits that holds one
   std::uint8_t note_end;
   char kind; // the kind besides "D" that the line may have: "P" needs a velocity
 };
@@ -35,9 +34,9 @@ static constexpr std::uint32_t layout_slot(std::uint32_t delimiters) {
   return (delimiters * layout_hash_multiplier) >> (32 - layout_hash_bits);
 }
 
-// The digits of the last n (1 to 4) bytes of a four-byte word.
+// The last n (1 to 4) bytes of a four-byte word.
 static constexpr std::uint32_t tail_digits(int n) {
-  return 0x0F0F0F0Fu << 8 * (4 - n);
+  return 0xFFFFFFFFu << 8 * (4 - n);
 }
 
 // Each layout sits at its hash value; the other entries have no delimiters
@@ -60,14 +59,9 @@ static constexpr layout_table make_layouts() {
           if (l.delimiters != 0) {
             throw "two layouts share a hash value";
           }
-          l.digits = {0x0F0F0F0F0F0F0F0Fu << 8 * (8 - sec),
+          l.digits = {~std::uint64_t{0} << 8 * (8 - sec),
                       tail_digits(ms) | std::uint64_t{tail_digits(note)} << 32};
           l.velocity_digits = vel > 0 ? tail_digits(vel) : 0;
-          for (std::size_t i = 0; i < 16; ++i) {
-            if ((l.digits[i / 8] >> 8 * (i % 8) & 0xFF) != 0) {
-              l.digit_bytes = static_cast<std::uint16_t>(l.digit_bytes | 1u << i);
-            }
-          }
           l.delimiters = d;
           l.note_end = static_cast<std::uint8_t>(note_end);
           l.kind = vel > 0 ? 'P' : 'D';
@@ -138,11 +132,10 @@ static inline std::size_t scan(const char **start, const char *limit, std::uint3
       break;
     }
     std::uint32_t time = 0, key = 0;
-    bool digits = line_numbers(p, __builtin_ctz(spaces), s2, l.note_end, l.digits, l.digit_bytes,
-                               &time, &key);
-    std::uint32_t velocity = load32(p + text - 4);
-    std::uint32_t v = number4(velocity & l.velocity_digits);
-    digits &= digits_in(velocity, l.velocity_digits);
+    std::uint32_t velocity = digit_values(load32(p + text - 4), l.velocity_digits);
+    bool digits = line_numbers(p, __builtin_ctz(spaces), s2, l.note_end, l.digits,
+                               non_digits(velocity), &time, &key);
+    std::uint32_t v = number4(velocity);
     // The field rules' bounds: data bytes below 128, then no going back. A
     // line that breaks them is left for the field rules to explain.
     if (!digits | ((key | v) >= 128) | !in_order(time, last)) {

@@ -22,17 +22,23 @@ static inline std::uint32_t load32(const char *p) {
   return x;
 }
 
-// Whether the bytes of raw where field has 0x0F are the digits '0' to '9'.
-// Each such byte less '0' must be at most 9, with no high bit: adding 0x76
-// sets the high bit of any above. A byte whose sum carries into the next is
-// at least 0x8A less '0', so it fails on its own.
-static inline bool digits_in(std::uint32_t raw, std::uint32_t field) {
-  std::uint32_t m = field * 0x11, u = (raw ^ 0x30303030u) & m;
-  return (((u + 0x76767676u) | u) & m & 0x80808080u) == 0;
+// A field's digits are its bytes less '0', where field has 0xFF, and 0
+// elsewhere: '0' to '9' become their values, and any other byte a value
+// above 9, which non_digits finds.
+static inline std::uint32_t digit_values(std::uint32_t raw, std::uint32_t field) {
+  return (raw ^ 0x30303030u) & field;
 }
 
-// Four digit bytes, most significant first, masked to the field's (the rest
-// 0), as a number: pairs, then pairs of pairs.
+// Nonzero where a value of digit_values is not a digit's: adding 0x76 sets
+// the high bit of any above 9, and one with the high bit has it already. A
+// byte whose sum carries into the next is at least 0x8A, so it is found on
+// its own.
+static inline std::uint32_t non_digits(std::uint32_t v) {
+  return ((v + 0x76767676u) | v) & 0x80808080u;
+}
+
+// Four digit values, most significant first, as a number: pairs, then pairs
+// of pairs.
 static inline std::uint32_t number4(std::uint32_t v) {
   v = (v * 10 + (v >> 8)) & 0x00FF00FF;
   return (v * 100 + (v >> 16)) & 0xFFFF;
@@ -42,12 +48,6 @@ static inline std::uint32_t number4(std::uint32_t v) {
 static inline std::uint32_t mask32(__m128i lo, __m128i hi) {
   return static_cast<std::uint32_t>(_mm_movemask_epi8(lo)) |
          static_cast<std::uint32_t>(_mm_movemask_epi8(hi)) << 16;
-}
-
-// Bytes '0' to '9' become -128 to -119 when shifted by 0x50, the only values
-// below -118 as signed bytes.
-static inline __m128i digit_bytes(__m128i v) {
-  return _mm_cmplt_epi8(_mm_add_epi8(v, _mm_set1_epi8(0x50)), _mm_set1_epi8(-118));
 }
 
 // The line feeds among the 64 bytes at p, a bit for each.
@@ -71,21 +71,24 @@ static inline std::uint32_t line_spaces(const char *p, int) {
 }
 
 // The seconds, milliseconds and note of a line, s1 and s2 being the places
-// of the first two spaces, with its layout's note end, digit masks and the
-// bytes among them that hold a digit: the seconds in the low half, the
-// milliseconds and the note in the high half, loaded so that each ends
-// where its field does (at worst 7 bytes before p); digits become pairs,
-// then pairs of pairs, all at once. Returns whether they are all digits.
+// of the first two spaces, with its layout's note end and digit masks: the
+// seconds in the low half, the milliseconds and the note in the high half,
+// loaded so that each ends where its field does (at worst 7 bytes before
+// p); digits become pairs, then pairs of pairs, all at once. Returns
+// whether they, and the velocity's (its non_digits), are all digits.
 static inline bool line_numbers(const char *p, int s1, int s2, int note_end,
                                 const std::array<std::uint64_t, 2> &digits,
-                                std::uint32_t digit_places, std::uint32_t *time,
+                                std::uint32_t velocity_non_digits, std::uint32_t *time,
                                 std::uint32_t *key) {
   __m128i x = _mm_unpacklo_epi64(
       _mm_loadl_epi64(reinterpret_cast<const __m128i *>(p + s1 - 8)),
       _mm_unpacklo_epi32(_mm_cvtsi32_si128(static_cast<int>(load32(p + s2 - 4))),
                          _mm_cvtsi32_si128(static_cast<int>(load32(p + note_end - 4)))));
-  auto found = static_cast<std::uint32_t>(_mm_movemask_epi8(digit_bytes(x)));
-  x = _mm_and_si128(x, _mm_load_si128(reinterpret_cast<const __m128i *>(digits.data())));
+  x = _mm_and_si128(_mm_xor_si128(x, _mm_set1_epi8('0')),
+                    _mm_load_si128(reinterpret_cast<const __m128i *>(digits.data())));
+  // As non_digits, a byte at a time: a sum that wraps has the high bit in x.
+  auto found = _mm_movemask_epi8(_mm_or_si128(_mm_add_epi8(x, _mm_set1_epi8(0x76)), x)) |
+               static_cast<int>(velocity_non_digits);
   x = _mm_and_si128(_mm_add_epi16(_mm_mullo_epi16(x, _mm_set1_epi16(10)), _mm_srli_epi16(x, 8)),
                     _mm_set1_epi16(0xFF));
   x = _mm_madd_epi16(x, _mm_set1_epi32(0x00010064));
@@ -95,7 +98,7 @@ static inline bool line_numbers(const char *p, int s1, int s2, int note_end,
   *time = static_cast<std::uint32_t>(sec) * 10000 * 1000 +
           static_cast<std::uint32_t>(sec >> 32) * 1000 + static_cast<std::uint32_t>(ms_note);
   *key = static_cast<std::uint32_t>(ms_note >> 32);
-  return (found & digit_places) == digit_places;
+  return found == 0;
 }
 #else
 static_assert(__BYTE_ORDER__ == __ORDER_LITTLE_ENDIAN__,
@@ -143,14 +146,17 @@ static inline std::uint32_t line_spaces(const char *p, int text) {
   return spaces;
 }
 
-// digits_in for eight bytes, as the high bits of those that are not digits.
-static inline std::uint64_t non_digits(std::uint64_t raw, std::uint64_t field) {
-  std::uint64_t m = field * 0x11, u = (raw ^ bytes_of('0')) & m;
-  return ((u + bytes_of(0x76)) | u) & m & high_bits;
+// digit_values and non_digits for eight bytes.
+static inline std::uint64_t digit_values(std::uint64_t raw, std::uint64_t field) {
+  return (raw ^ bytes_of('0')) & field;
 }
 
-// Eight digit bytes, most significant first, masked to the field's, as a
-// number: pairs, pairs of pairs, then the two halves.
+static inline std::uint64_t non_digits(std::uint64_t v) {
+  return ((v + bytes_of(0x76)) | v) & high_bits;
+}
+
+// Eight digit values, most significant first, as a number: pairs, pairs of
+// pairs, then the two halves.
 static inline std::uint32_t number8(std::uint64_t v) {
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
@@ -160,13 +166,14 @@ static inline std::uint32_t number8(std::uint64_t v) {
 // The milliseconds and the note side by side, as the SSE2 scan has them,
 // converted together in the two halves of one word.
 static inline bool line_numbers(const char *p, int s1, int s2, int note_end,
-                                const std::array<std::uint64_t, 2> &digits, std::uint32_t,
-                                std::uint32_t *time, std::uint32_t *key) {
-  std::uint64_t seconds = load64(p + s1 - 8);
-  std::uint64_t v = load32(p + s2 - 4) | std::uint64_t{load32(p + note_end - 4)} << 32;
-  bool found = (non_digits(seconds, digits[0]) | non_digits(v, digits[1])) == 0;
-  std::uint32_t sec = number8(seconds & digits[0]);
-  v &= digits[1];
+                                const std::array<std::uint64_t, 2> &digits,
+                                std::uint32_t velocity_non_digits, std::uint32_t *time,
+                                std::uint32_t *key) {
+  std::uint64_t seconds = digit_values(load64(p + s1 - 8), digits[0]);
+  std::uint64_t v =
+      digit_values(load32(p + s2 - 4) | std::uint64_t{load32(p + note_end - 4)} << 32, digits[1]);
+  bool found = (non_digits(seconds) | non_digits(v) | velocity_non_digits) == 0;
+  std::uint32_t sec = number8(seconds);
   v = (v * 10 + (v >> 8)) & 0x00FF00FF00FF00FF;
   v = (v * 100 + (v >> 16)) & 0x0000FFFF0000FFFF;
   *time = sec * 1000 + static_cast<std::uint32_t>(v);
