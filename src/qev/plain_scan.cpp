@@ -74,18 +74,6 @@ static constexpr layout_table make_layouts() {
 
 static constexpr layout_table layouts = make_layouts();
 
-// The line feeds among the 64 bytes at chunk that stand before limit: the
-// one at limit only marks the end of the data. A chunk at or past limit is
-// not read.
-static inline std::uint64_t feeds_before(const char *chunk, const char *limit) {
-  std::ptrdiff_t left = limit - chunk;
-  if (left <= 0) {
-    return 0;
-  }
-  std::uint64_t feeds = line_feeds(chunk);
-  return left >= 64 ? feeds : feeds & ((std::uint64_t{1} << left) - 1);
-}
-
 // Lines are taken many in a row, from masks of 32 bytes at a time with no
 // loop over their bytes. Lines keeps where each line's note is; Drop takes
 // a plain line earlier than the event before it and drops it, as the skip
@@ -94,23 +82,11 @@ template <bool Lines, bool Drop>
 static inline std::size_t scan(const char **start, const char *limit, std::uint32_t last,
                                timed_event *out, std::size_t room, plain_line *lines) {
   const char *p = *start;
-  // Line feeds are found 64 bytes at a time ahead of the lines, so that no
-  // line waits for the one before it to be taken apart.
-  const char *chunk = p;
-  std::uint64_t feeds = feeds_before(chunk, limit);
+  feed_search feeds = feeds_from(p, limit);
   timed_event *o = out;
   while (o != out + room) {
-    if (feeds == 0) {
-      chunk += 64;
-      feeds = feeds_before(chunk, limit);
-      // A line of 64 bytes or more is not plain.
-      if (feeds == 0) {
-        break;
-      }
-    }
-    const char *lf = chunk + __builtin_ctzll(feeds);
-    feeds &= feeds - 1;
-    if (lf - p > 31) {
+    const char *lf = nullptr;
+    if (!next_feed(feeds, p, limit, &lf)) {
       break;
     }
     // p[-1] is the line feed before the line, or a spare byte: text >= 0.

@@ -1,6 +1,6 @@
 // What the plain scan asks of the machine, in two versions: SSE2 on x86-64,
-// and 64-bit words (SWAR) elsewhere. Each finds the line feeds ahead and the
-// spaces of a line as masks with a bit per byte, and converts a line's
+// and 64-bit words (SWAR) elsewhere. Each finds the line feed that ends a
+// line and its spaces as a mask with a bit per byte, and converts a line's
 // numbers many digits at a time, checking that they are digits. Only
 // plain_scan.cpp includes it.
 #ifndef QEV2MID_PLAIN_SCAN_MASKS_H
@@ -60,6 +60,46 @@ static inline std::uint64_t line_feeds(const char *p) {
             << 16 * i;
   }
   return bits;
+}
+
+// The line feeds among the 64 bytes at chunk that stand before limit: the
+// one at limit only marks the end of the data. A chunk at or past limit is
+// not read.
+static inline std::uint64_t feeds_before(const char *chunk, const char *limit) {
+  std::ptrdiff_t left = limit - chunk;
+  if (left <= 0) {
+    return 0;
+  }
+  std::uint64_t feeds = line_feeds(chunk);
+  return left >= 64 ? feeds : feeds & ((std::uint64_t{1} << left) - 1);
+}
+
+// Line feeds are found 64 bytes at a time ahead of the lines, so that no
+// line waits for the one before it to be taken apart: those of the chunk
+// at hand not yet taken.
+struct feed_search {
+  const char *chunk;
+  std::uint64_t feeds;
+};
+
+static inline feed_search feeds_from(const char *p, const char *limit) {
+  return {p, feeds_before(p, limit)};
+}
+
+// Finds the line feed that ends the line at p: false unless it stands
+// within 32 bytes and before limit.
+static inline bool next_feed(feed_search &f, const char *p, const char *limit, const char **lf) {
+  if (f.feeds == 0) {
+    f.chunk += 64;
+    f.feeds = feeds_before(f.chunk, limit);
+    // A line of 64 bytes or more is not plain.
+    if (f.feeds == 0) {
+      return false;
+    }
+  }
+  *lf = f.chunk + __builtin_ctzll(f.feeds);
+  f.feeds &= f.feeds - 1;
+  return *lf - p <= 31;
 }
 
 // The spaces among the 32 bytes at p, a bit for each.
@@ -134,12 +174,29 @@ static inline std::uint64_t zero_bytes(std::uint64_t w) {
   return (w - bytes_of(1)) & ~w & high_bits;
 }
 
-static inline std::uint64_t line_feeds(const char *p) {
-  std::uint64_t bits = 0;
-  for (int i = 0; i < 8; ++i) {
-    bits |= std::uint64_t{gather(zero_bytes(load64(p + 8 * i) ^ bytes_of('\n')))} << 8 * i;
+// A line's feed is found in its own words, which its spaces are then taken
+// from: a word at a time costs no more than a mask of many lines ahead.
+struct feed_search {};
+
+static inline feed_search feeds_from(const char *, const char *) {
+  return {};
+}
+
+// Finds the line feed that ends the line at p: false unless it stands
+// within 32 bytes and before limit. zero_bytes finds the first zero byte
+// exactly.
+static inline bool next_feed(feed_search &, const char *p, const char *limit, const char **lf) {
+  int at = 0;
+  std::uint64_t feeds = zero_bytes(load64(p) ^ bytes_of('\n'));
+  while (feeds == 0) {
+    at += 8;
+    if (at == 32) {
+      return false;
+    }
+    feeds = zero_bytes(load64(p + at) ^ bytes_of('\n'));
   }
-  return bits;
+  *lf = p + at + __builtin_ctzll(feeds) / 8;
+  return *lf < limit;
 }
 
 // Only the words that hold the line's text are looked at: a plain line is
