@@ -1,7 +1,7 @@
 #!/usr/bin/env python3
 """Times qev2mid, qevcheck or mid2qev against `wc -l` on the same file.
 
-usage: bench.py QEV2MID|QEVCHECK|MID2QEV [EVENTS] [PAIRS] [QEV2MID_SWAR]
+usage: bench.py QEV2MID|QEVCHECK|MID2QEV [EVENTS] [PAIRS] [OTHER_QEV2MID]
 
 Where valgrind is installed, it also counts the instructions a line takes
 under callgrind, for plain lines and for lines with doubled spaces, which
@@ -15,9 +15,10 @@ is timed on the same .mid. Ratios are given in wall time and in CPU time
 For qev2mid it then takes the shapes of files people have (shapes.py):
 music, voices, gaps and dense, 300,000 lines each, with the instructions a
 line under callgrind (start-up subtracted) and the CPU time against wc -l,
-and warns where a count is more than 5% above the one stored there. Given
-QEV2MID_SWAR, a qev2mid built with the word-at-a-time scan, it does the
-same for that one, whose outputs must be the first one's byte for byte.
+and warns where a count is more than 5% above the one stored there for the
+build's plain scan (its CMake cache says which). Given OTHER_QEV2MID, a
+qev2mid built with another scan, it does the same for that one, whose
+outputs must be the first one's byte for byte.
 
 For qevcheck the events come in note-on and note-off pairs, so that a
 correct file gives no findings; random lines would give millions. Its exit
@@ -124,6 +125,18 @@ def count_instructions(prog, tmp, checker, count):
           % (figures[0], figures[1], count))
 
 
+def scan_of(prog):
+    """The plain scan a build of qev2mid has: as its CMake cache says, or
+    the target's own."""
+    cache = os.path.join(os.path.dirname(prog), "CMakeCache.txt")
+    if os.path.exists(cache):
+        with open(cache) as f:
+            for line in f:
+                if line.startswith("QEV2MID_SCAN:") and line.strip().split("=", 1)[1]:
+                    return line.strip().split("=", 1)[1]
+    return "sse2" if platform.machine() == "x86_64" else "swar"
+
+
 def shape_figures(builds, tmp, pairs):
     """qev2mid on each shape people have, for each build: (scan, path)."""
     mid2qev = os.path.join(os.path.dirname(builds[0][1]), "mid2qev")
@@ -134,8 +147,9 @@ def shape_figures(builds, tmp, pairs):
     start_up = {prog: instructions([prog, empty]) if counting else 0 for _, prog in builds}
     for shape in shapes.SHAPES:
         path = os.path.join(tmp, shape + ".qev")
-        if not shapes.make(shape, path, count, mid2qev):
-            print("shape %-6s: skipped, %s is not installed" % (shape, shapes.MUSIC))
+        missing = shapes.make(shape, path, count, mid2qev)
+        if missing:
+            print("shape %-6s: skipped, %s" % (shape, missing))
             continue
         first = None
         for scan, prog in builds:
@@ -212,10 +226,8 @@ def main():
         if shutil.which("valgrind") and not back:
             count_instructions(prog, tmp, checker, min(count, 300_000))
         if not checker and not back:
-            builds = [("sse2" if platform.machine() == "x86_64" else "this", prog)]
-            if len(sys.argv) > 4:
-                builds.append(("swar", os.path.abspath(sys.argv[4])))
-            shape_figures(builds, tmp, pairs)
+            builds = [prog] + [os.path.abspath(p) for p in sys.argv[4:5]]
+            shape_figures([(scan_of(b), b) for b in builds], tmp, pairs)
         if shutil.which("midicsv") and back:
             out = os.path.join(tmp, "out.csv")
             c = [timed(["midicsv", mid, out]) for _ in range(3)]
