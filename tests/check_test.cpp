@@ -47,6 +47,9 @@ const Case cases[] = {
      "1 0 a P 60 1\n2 0 a D 60\n0 5 b P 1 1\n0 6 b D 1\n",
      {"3:1 warning out-of-order ->2", "4:1 warning out-of-order ->2",
       "3:1 note out-of-order ->4 +1"}},
+    {"an out-of-order line that stops a run of lines the plain scan takes",
+     "0 0 a P 60 1\n0 1 a D 60\n0 2 a P 60 1\n0 3 a D 60\n0 4 a P 60 1\n0 5 a D 60\n0 0 b D 1\n",
+     {"7:1 warning out-of-order ->6"}},
 
     // Notes that will not sound as written.
     {"a stray note off after a pair names no skipped note on",
