@@ -60,28 +60,33 @@ std::string summary_text(const char *name, const check_tally &tally, bool conver
   }
   line += text;
   for (std::size_t chan = 0; channels && chan < 16; ++chan) {
-    const channel_tally &c = tally.channel[chan];
-    if (c.events == 0) {
-      continue;
+    if (tally.channel[chan].events != 0) {
+      std::snprintf(text, sizeof text, ": channel %c: ", static_cast<char>('a' + chan));
+      line += name;
+      line += text;
+      line += channel_words(tally.channel[chan]);
+      line += '\n';
     }
-    char low[8], high[8];
-    note_name(c.low, low);
-    note_name(c.high, high);
-    std::snprintf(text, sizeof text, ": channel %c: %llu %s", static_cast<char>('a' + chan),
-                  static_cast<unsigned long long>(c.notes), plural(c.notes, "note", "notes"));
-    line += name;
-    line += text;
-    if (c.notes != 0) {
-      line += c.low == c.high ? ", " : " from ";
-      line += low;
-      if (c.low != c.high) {
-        line += " to ";
-        line += high;
-      }
-    }
-    std::snprintf(text, sizeof text, ", %u.%03u s to %u.%03u s\n", c.first / 1000, c.first % 1000,
-                  c.last / 1000, c.last % 1000);
-    line += text;
   }
   return line;
+}
+
+std::string channel_words(const channel_tally &c) {
+  char text[96], low[8], high[8];
+  note_name(c.low, low);
+  note_name(c.high, high);
+  std::snprintf(text, sizeof text, "%llu %s", static_cast<unsigned long long>(c.notes),
+                plural(c.notes, "note", "notes"));
+  std::string words = text;
+  if (c.notes != 0) {
+    words += c.low == c.high ? ", " : " from ";
+    words += low;
+    if (c.low != c.high) {
+      words += " to ";
+      words += high;
+    }
+  }
+  std::snprintf(text, sizeof text, ", %u.%03u s to %u.%03u s", c.first / 1000, c.first % 1000,
+                c.last / 1000, c.last % 1000);
+  return words + text;
 }

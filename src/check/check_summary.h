@@ -31,4 +31,8 @@ void tally_record(check_tally &tally, const check_record &r);
 // 0.000 s to 8.500 s". Each line ends in a line feed.
 std::string summary_text(const char *name, const check_tally &tally, bool converts, bool channels);
 
+// A channel's words in that summary, after its name: "12 notes from C3 to
+// G4, 0.000 s to 8.500 s".
+std::string channel_words(const channel_tally &c);
+
 #endif

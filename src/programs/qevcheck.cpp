@@ -10,6 +10,7 @@
 #include "cli/program.h"
 #include "cli/put_format.h"
 #include "cli/rewrite_file.h"
+#include "lsp/lsp_session.h"
 #include "platform/platform.h"
 #include "qev/characters.h"
 
@@ -186,7 +187,28 @@ static int check_file(run_state &run, const char *prog, const char *path) {
 
 static constexpr const char *usage =
     "Usage: %s [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] "
-    "[--fix] [--unsafe-fixes] [--diff] QEV-FILE...\n";
+    "[--fix] [--unsafe-fixes] [--diff] QEV-FILE...\n"
+    "       %s --lsp\n";
+
+// The language server on standard input and output, which carry nothing
+// but the protocol's messages, byte for byte. The exit status is the
+// protocol's: 0 for an exit after shutdown, 1 otherwise.
+static int serve_lsp(const char *prog) {
+  set_binary(stdin);
+  set_binary(stdout);
+  switch (serve(stdin, stdout)) {
+  case session_end::exit_after_shutdown:
+    return 0;
+  case session_end::bad_header:
+    put_format(stderr, "%s: a message from the editor has no valid Content-Length header\n", prog);
+    return 1;
+  case session_end::write_failed:
+    put_format(stderr, "%s: Error writing standard output\n", prog);
+    return 1;
+  default:
+    return 1;
+  }
+}
 
 int main(int argc, char **argv) {
   platform_start(&argc, &argv);
@@ -199,6 +221,9 @@ int main(int argc, char **argv) {
     }
     return 0;
   };
+  if (argc == 2 && std::strcmp(argv[1], "--lsp") == 0) {
+    return serve_lsp(prog);
+  }
   const char *color = "auto";
   run_state run;
   int first_file = argc;
@@ -209,7 +234,7 @@ int main(int argc, char **argv) {
       break;
     }
     if (std::strcmp(a, "--help") == 0) {
-      put_format(stdout, usage, prog);
+      put_format(stdout, usage, prog, prog);
       put_format(stdout,
                  "Explains every line of QEV event files that qev2mid skips or stops at,\n"
                  "and every note that will not sound as written, one line per finding in the\n"
@@ -224,6 +249,8 @@ int main(int argc, char **argv) {
                  "                   output), and report what is left\n"
                  "  --unsafe-fixes   with --fix or --diff: the fixes that change what plays\n"
                  "  --diff           show the fixes as a unified diff; change nothing\n"
+                 "  --lsp            serve editors as a language server on standard input\n"
+                 "                   and output\n"
                  "Exit status: 0 when nothing is found; 1 when something is, but qev2mid\n"
                  "converts the files; 2 when qev2mid cannot convert one, or one cannot be\n"
                  "checked. With --diff: 0 when nothing is to fix, 1 when something is.\n");
@@ -256,13 +283,13 @@ int main(int argc, char **argv) {
       ok = false;
     }
     if (!ok) {
-      put_format(stderr, usage, prog);
+      put_format(stderr, usage, prog, prog);
       return 2;
     }
   }
   // Unsafe fixes are applied, or shown, only by a run that fixes.
   if (first_file >= argc || (run.unsafe && !run.fix && !run.diff)) {
-    put_format(stderr, usage, prog);
+    put_format(stderr, usage, prog, prog);
     return 2;
   }
   for (int i = first_file; i < argc; ++i) {

@@ -1,0 +1,126 @@
+// Hovers and the outline: what qev2mid makes of one line, in the words of
+// the findings, and each channel's notes, range and times, in the words of
+// qevcheck's summary.
+#include "lsp_replies.h"
+
+#include "check/finding_text.h"
+#include "check/text_out.h"
+#include "qev/characters.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// The records of one line, gathered by a pass of its own: a hover is rare
+// beside a change, and the records of every line would be many.
+struct line_records {
+  std::uint64_t line;
+  std::string words;
+  // The out-of-order run the line may stand in, whose lines after its first
+  // have no records of their own, and what its first line is earlier than.
+  std::uint64_t run_first = 0, run_last = 0, run_related = 0;
+  std::uint32_t run_time = 0;
+  bool in_run = false;
+};
+
+} // namespace
+
+static void add_line(std::string &words, const std::string &line) {
+  words += words.empty() ? "" : "\n";
+  words += line;
+}
+
+static std::string event_words(const timed_event &e) {
+  char name[8], text[160], *at = text;
+  note_name(e.note, name);
+  bool on = (e.status & 0xF0) == 0x90;
+  at = put(at, on && e.velocity == 0 ? "note on with velocity 0, which ends the note"
+               : on                  ? "note on"
+                                     : "note off");
+  std::snprintf(at, sizeof text - static_cast<std::size_t>(at - text),
+                ", channel %c (%u), note %u (%s), velocity %u, at ", 'a' + (e.status & 0x0F),
+                (e.status & 0x0Fu) + 1, e.note, name, e.velocity);
+  at += std::strlen(at);
+  *put_seconds(at, e.time) = '\0';
+  return text;
+}
+
+static std::string earlier_words(std::uint32_t time, std::uint64_t line) {
+  char text[96];
+  *put_decimal(put(put_seconds(put(text, "skipped: earlier than "), time), " on line "), line) =
+      '\0';
+  return text;
+}
+
+static void gather_line(const check_record &r, void *context) {
+  auto &g = *static_cast<line_records *>(context);
+  if (r.kind == check_kind::earlier && r.line < g.line) {
+    g.run_time = r.last_time;
+    g.run_related = r.related;
+  }
+  if (r.kind == check_kind::run_of_earlier && r.line < g.line && g.line <= r.related) {
+    g.in_run = true;
+    g.run_first = r.line;
+  }
+  if (r.line != g.line) {
+    return;
+  }
+  if (r.kind == check_kind::accepted) {
+    add_line(g.words, event_words(r.event));
+    return;
+  }
+  char message[max_message];
+  finding_message(r, message);
+  if (r.kind == check_kind::earlier) {
+    add_line(g.words, earlier_words(r.last_time, r.related));
+    return;
+  }
+  bool skipped = r.kind == check_kind::skipped || r.kind == check_kind::hidden_by_bom;
+  add_line(g.words, std::string(skipped                      ? "skipped: "
+                                : r.level == severity::error ? "qev2mid stops here: "
+                                                             : severity_name(r.level)) +
+                        (skipped || r.level == severity::error ? "" : ": ") + message);
+}
+
+json hover_of(const lsp_document &doc, std::uint64_t line, std::uint16_t drums,
+              position_encoding encoding) {
+  if (line >= doc.checked_lines.starts.size()) {
+    return nullptr;
+  }
+  line_records g{line + 1, {}};
+  check_bytes(doc.checked.data(), doc.checked.size(), drums, gather_line, &g);
+  if (g.words.empty() && g.in_run) {
+    // A line of the run that reads as an event is one the run skips.
+    std::string text(doc.checked, doc.checked_lines.starts[line],
+                     doc.checked_lines.ends[line] - doc.checked_lines.starts[line]);
+    timed_event e{};
+    field_problem why{};
+    if (explain_line((text + '\n').c_str(), &e, &why)) {
+      g.words = earlier_words(g.run_time, g.run_related);
+    }
+  }
+  if (g.words.empty()) {
+    return nullptr;
+  }
+  return {{"contents", {{"kind", "plaintext"}, {"value", g.words}}},
+          {"range", finding_range(doc, line + 1, 1, encoding)}};
+}
+
+json outline_of(const lsp_document &doc, position_encoding encoding) {
+  json symbols = json::array();
+  for (std::size_t chan = 0; chan < 16; ++chan) {
+    const channel_lines &lines = doc.channels[chan];
+    if (doc.tally.channel[chan].events == 0 || lines.first == 0) {
+      continue;
+    }
+    json first = finding_range(doc, lines.first, 1, encoding);
+    json last = finding_range(doc, lines.last, 1, encoding);
+    symbols.push_back({{"name", std::string("channel ") + static_cast<char>('a' + chan)},
+                       {"detail", channel_words(doc.tally.channel[chan])},
+                       {"kind", 3},
+                       {"range", {{"start", first["start"]}, {"end", last["end"]}}},
+                       {"selectionRange", first}});
+  }
+  return symbols;
+}
