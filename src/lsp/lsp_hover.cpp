@@ -17,11 +17,6 @@ namespace {
 struct line_records {
   std::uint64_t line;
   std::string words;
-  // The out-of-order run the line may stand in, whose lines after its first
-  // have no records of their own, and what its first line is earlier than.
-  std::uint64_t run_first = 0, run_last = 0, run_related = 0;
-  std::uint32_t run_time = 0;
-  bool in_run = false;
 };
 
 } // namespace
@@ -46,23 +41,8 @@ static std::string event_words(const timed_event &e) {
   return text;
 }
 
-static std::string earlier_words(std::uint32_t time, std::uint64_t line) {
-  char text[96];
-  *put_decimal(put(put_seconds(put(text, "skipped: earlier than "), time), " on line "), line) =
-      '\0';
-  return text;
-}
-
 static void gather_line(const check_record &r, void *context) {
   auto &g = *static_cast<line_records *>(context);
-  if (r.kind == check_kind::earlier && r.line < g.line) {
-    g.run_time = r.last_time;
-    g.run_related = r.related;
-  }
-  if (r.kind == check_kind::run_of_earlier && r.line < g.line && g.line <= r.related) {
-    g.in_run = true;
-    g.run_first = r.line;
-  }
   if (r.line != g.line) {
     return;
   }
@@ -72,15 +52,13 @@ static void gather_line(const check_record &r, void *context) {
   }
   char message[max_message];
   finding_message(r, message);
-  if (r.kind == check_kind::earlier) {
-    add_line(g.words, earlier_words(r.last_time, r.related));
-    return;
-  }
-  bool skipped = r.kind == check_kind::skipped || r.kind == check_kind::hidden_by_bom;
-  add_line(g.words, std::string(skipped                      ? "skipped: "
-                                : r.level == severity::error ? "qev2mid stops here: "
-                                                             : severity_name(r.level)) +
-                        (skipped || r.level == severity::error ? "" : ": ") + message);
+  // A skipped line's words say so; a stop's do not always.
+  bool skipped = r.kind == check_kind::skipped || r.kind == check_kind::earlier ||
+                 r.kind == check_kind::glued || r.kind == check_kind::hidden_by_bom;
+  std::string lead = skipped                      ? ""
+                     : r.level == severity::error ? "qev2mid stops here: "
+                                                  : std::string(severity_name(r.level)) + ": ";
+  add_line(g.words, lead + message);
 }
 
 json hover_of(const lsp_document &doc, std::uint64_t line, std::uint16_t drums,
@@ -90,16 +68,6 @@ json hover_of(const lsp_document &doc, std::uint64_t line, std::uint16_t drums,
   }
   line_records g{line + 1, {}};
   check_bytes(doc.checked.data(), doc.checked.size(), drums, gather_line, &g);
-  if (g.words.empty() && g.in_run) {
-    // A line of the run that reads as an event is one the run skips.
-    std::string text(doc.checked, doc.checked_lines.starts[line],
-                     doc.checked_lines.ends[line] - doc.checked_lines.starts[line]);
-    timed_event e{};
-    field_problem why{};
-    if (explain_line((text + '\n').c_str(), &e, &why)) {
-      g.words = earlier_words(g.run_time, g.run_related);
-    }
-  }
   if (g.words.empty()) {
     return nullptr;
   }
