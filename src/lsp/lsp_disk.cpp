@@ -88,9 +88,7 @@ disk_facts facts_of(const std::string &bytes) {
 
 std::string disk_differences(const disk_facts &disk, const std::string &checked) {
   std::string words;
-  auto add = [&words](const char *what) {
-    words += (words.empty() ? "" : ", ") + std::string(what);
-  };
+  auto add = [&words](const char *what) { words.append(words.empty() ? "" : ", ").append(what); };
   if (disk.bom && checked.compare(0, 3, "\xEF\xBB\xBF") != 0) {
     add("it starts with a byte-order mark");
   }
