@@ -187,8 +187,7 @@ static int check_file(run_state &run, const char *prog, const char *path) {
 
 static constexpr const char *usage =
     "Usage: %s [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] "
-    "[--fix] [--unsafe-fixes] [--diff] QEV-FILE...\n"
-    "       %s --lsp\n";
+    "[--fix] [--unsafe-fixes] [--diff] QEV-FILE... | --lsp\n";
 
 // The language server on standard input and output, which carry nothing
 // but the protocol's messages, byte for byte. The exit status is the
@@ -234,7 +233,7 @@ int main(int argc, char **argv) {
       break;
     }
     if (std::strcmp(a, "--help") == 0) {
-      put_format(stdout, usage, prog, prog);
+      put_format(stdout, usage, prog);
       put_format(stdout,
                  "Explains every line of QEV event files that qev2mid skips or stops at,\n"
                  "and every note that will not sound as written, one line per finding in the\n"
@@ -283,13 +282,13 @@ int main(int argc, char **argv) {
       ok = false;
     }
     if (!ok) {
-      put_format(stderr, usage, prog, prog);
+      put_format(stderr, usage, prog);
       return 2;
     }
   }
   // Unsafe fixes are applied, or shown, only by a run that fixes.
   if (first_file >= argc || (run.unsafe && !run.fix && !run.diff)) {
-    put_format(stderr, usage, prog, prog);
+    put_format(stderr, usage, prog);
     return 2;
   }
   for (int i = first_file; i < argc; ++i) {

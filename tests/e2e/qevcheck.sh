@@ -154,8 +154,9 @@ missing-among-others|nothere.qev clean.qev|2||PROG: File nothere.qev not found
 stdin|-|1|<stdin>:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|<stdin>: 0 errors, 1 warning; 0 of 1 event convert
 directory|. clean.qev|2||PROG: . is a directory
 control-in-name|ESC.qev|1|?[1m.qev:1:5: warning: line skipped: 'q' is not a channel letter, a to p [bad-channel]|?[1m.qev: 0 errors, 1 warning; 0 of 1 event convert
-drums-not-a-channel|--drums=jz bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE...
-drums-one-past-p|--drums=q bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE...
+drums-not-a-channel|--drums=jz bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE... | --lsp
+drums-one-past-p|--drums=q bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE... | --lsp
+lsp-with-a-file|--lsp bad.qev|2||Usage: PROG [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE... | --lsp
 quiet|--quiet bad.qev|1||bad.qev: 0 errors, 1 warning; 0 of 1 event convert
 channels|--channels clean.qev drums.qev|0||clean.qev: 0 errors, 0 warnings; 2 of 2 events convert\nclean.qev: channel a: 1 note, C4, 0.000 s to 1.000 s\ndrums.qev: 0 errors, 0 warnings; 2 of 2 events convert\ndrums.qev: channel j: 2 notes, C2, 0.000 s to 0.250 s
 color-always|--color=always bad.qev|1|\033[1mbad.qev:1:5: \033[1;35mwarning:\033[0m \033[1mline skipped: 'q' is not a channel letter, a to p\033[0m [bad-channel]|bad.qev: 0 errors, 1 warning; 0 of 1 event convert
@@ -165,7 +166,7 @@ color-never|TTY --color=never bad.qev|1|bad.qev:1:5: warning: line skipped: 'q' 
 TABLE
 start check-usage
 check
-expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE..."
+expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE... | --lsp"
 start check-missing-input
 check nothere.qev
 expect 2 "$checkprog: File nothere.qev not found"
@@ -246,7 +247,7 @@ c.qev: 0 errors, 1 warning; 1 of 1 event convert"
 start unsafe-fixes-alone
 printf '0 0 a P 60 90\n' >c.qev
 check --unsafe-fixes c.qev
-expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE..."
+expect 2 "Usage: $checkprog [--format=json] [--quiet] [--color=WHEN] [--drums=LETTERS] [--channels] [--fix] [--unsafe-fixes] [--diff] QEV-FILE... | --lsp"
 # JSON's safe edits, applied round after round, give what --fix writes.
 start fix-json-rounds
 printf '\xef\xbb\xbf0 0 a p 60 90\n1.5 a P 62 90\n0\xc2\xa02 a D 60\n2 0 A D 62\n0 0 b P 1 1' >c.qev
