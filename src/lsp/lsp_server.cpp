@@ -31,15 +31,18 @@ void answer(exchange &x, const json &result) {
   send(x, {{"jsonrpc", "2.0"}, {"id", x.id}, {"result", result}});
 }
 
-void notify(exchange &x, const char *method, const json &params) {
-  send(x, {{"jsonrpc", "2.0"}, {"method", method}, {"params", params}});
+// The parameters are moved in: a JSON initializer list would copy them,
+// and a large file's diagnostics are many.
+void notify(exchange &x, const char *method, json params) {
+  json message = {{"jsonrpc", "2.0"}, {"method", method}};
+  message["params"] = std::move(params);
+  send(x, message);
 }
 
 void publish(exchange &x, const std::string &uri, const lsp_document &doc) {
-  notify(x, "textDocument/publishDiagnostics",
-         {{"uri", uri},
-          {"version", doc.version},
-          {"diagnostics", diagnostics_of(doc, uri, x.server.encoding)}});
+  json params = {{"uri", uri}, {"version", doc.version}};
+  params["diagnostics"] = diagnostics_of(doc, uri, x.server.encoding);
+  notify(x, "textDocument/publishDiagnostics", std::move(params));
 }
 
 static void initialize(exchange &x, const json &params) {
