@@ -20,7 +20,7 @@ struct exchange {
 void send(exchange &x, const json &message);
 void fail(exchange &x, int code, const std::string &why);
 void answer(exchange &x, const json &result);
-void notify(exchange &x, const char *method, json params);
+void notify(exchange &x, const char *method, const json &params);
 // The document's diagnostics, published.
 void publish(exchange &x, const std::string &uri, const lsp_document &doc);
 

@@ -22,8 +22,10 @@ json position_at(const lsp_document &doc, std::size_t offset, position_encoding 
 json finding_range(const lsp_document &doc, std::uint64_t line, std::size_t byte_column,
                    position_encoding encoding);
 
-// The warning about the file on disk, and one diagnostic per finding.
-json diagnostics_of(const lsp_document &doc, const std::string &uri, position_encoding encoding);
+// The warning about the file on disk, and one diagnostic per finding, as
+// the JSON text of an array.
+std::string diagnostics_text(const lsp_document &doc, const std::string &uri,
+                             position_encoding encoding);
 
 // The quick fixes of the findings on lines first to last, and the action
 // that applies every safe fix, as asked for.

@@ -31,18 +31,17 @@ void answer(exchange &x, const json &result) {
   send(x, {{"jsonrpc", "2.0"}, {"id", x.id}, {"result", result}});
 }
 
-// The parameters are moved in: a JSON initializer list would copy them,
-// and a large file's diagnostics are many.
-void notify(exchange &x, const char *method, json params) {
-  json message = {{"jsonrpc", "2.0"}, {"method", method}};
-  message["params"] = std::move(params);
-  send(x, message);
+void notify(exchange &x, const char *method, const json &params) {
+  send(x, {{"jsonrpc", "2.0"}, {"method", method}, {"params", params}});
 }
 
 void publish(exchange &x, const std::string &uri, const lsp_document &doc) {
-  json params = {{"uri", uri}, {"version", doc.version}};
-  params["diagnostics"] = diagnostics_of(doc, uri, x.server.encoding);
-  notify(x, "textDocument/publishDiagnostics", std::move(params));
+  std::string message = R"({"jsonrpc":"2.0","method":"textDocument/publishDiagnostics",)";
+  message += R"("params":{"uri":)" + json(uri).dump(-1, ' ', false, json::error_handler_t::replace);
+  message += R"(,"version":)" + std::to_string(doc.version) + R"(,"diagnostics":)";
+  message += diagnostics_text(doc, uri, x.server.encoding);
+  message += "}}";
+  x.out.push_back(std::move(message));
 }
 
 static void initialize(exchange &x, const json &params) {
