@@ -52,13 +52,10 @@ static void gather_line(const check_record &r, void *context) {
   }
   char message[max_message];
   finding_message(r, message);
-  // A skipped line's words say so; a stop's do not always.
-  bool skipped = r.kind == check_kind::skipped || r.kind == check_kind::earlier ||
-                 r.kind == check_kind::glued || r.kind == check_kind::hidden_by_bom;
-  std::string lead = skipped                      ? ""
-                     : r.level == severity::error ? "qev2mid stops here: "
-                                                  : std::string(severity_name(r.level)) + ": ";
-  add_line(g.words, lead + message);
+  // A stop's words do not always say that nothing converts.
+  add_line(g.words, (r.level == severity::error ? std::string("qev2mid stops here: ")
+                                                : std::string(severity_name(r.level)) + ": ") +
+                        message);
 }
 
 json hover_of(const lsp_document &doc, std::uint64_t line, std::uint16_t drums,

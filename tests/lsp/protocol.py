@@ -215,9 +215,12 @@ HOVERS = [
         "note: note 60 (C4) on channel a began to sound here"),
     (2, "note off, channel a (1), note 61 (C#4), velocity 0, at 0.500 s\n"
         "warning: note off for note 61 (C#4) on channel a, which is not sounding"),
-    (4, "line skipped: 0.300 s is earlier than 0.500 s on line 3\n"
+    (4, "warning: line skipped: 0.300 s is earlier than 0.500 s on line 3\n"
         "note: the note on for note 62 (D4) on channel b was skipped here"),
-    (7, "line skipped: 'O' right after the note 6; the letter O is not the digit 0"),
+    (7, "warning: line skipped: 'O' right after the note 6; the letter O is not the digit 0"),
+    (11, "note on, channel a (1), note 60 (C4), velocity 96, at 4.000 s\n"
+         "warning: note on for note 60 (C4) on channel a, which is already sounding\n"
+         "warning: note 60 (C4) on channel a is still sounding at the end of the file"),
     (0, None),
 ]
 
@@ -237,6 +240,12 @@ def check_hovers(server):
                                                   "position": at(line, 2)})["result"]
         got = r and r["contents"]["value"]
         expect("hover on line %d" % (line + 1), got == want, repr(got))
+    server.open("untitled:stop", "0 0 a P 60 90\n1 0 a D 60")
+    r = server.request("textDocument/hover", {"textDocument": {"uri": "untitled:stop"},
+                                              "position": at(1, 0)})["result"]
+    expect("hover on a line qev2mid stops at",
+           r["contents"]["value"] == "qev2mid stops here: the last line has no line feed; "
+           "end the file with a new line", r)
     symbols = server.request("textDocument/documentSymbol",
                              {"textDocument": {"uri": uri}})["result"]
     summary = qevcheck(SAMPLE, "--channels", "--quiet")[1].splitlines()[1:]
