@@ -328,7 +328,11 @@ LIFECYCLE = [
     ("a header with no length", [b"Content-Type: x\r\n\r\n{}", INIT], [], 1),
     ("a length beyond the input", [INIT, b"Content-Length: 999999999999\r\n\r\n{}"],
      [(1, "result")], 1),
+    ("a header with a length no editor sends",
+     [INIT, b"Content-Length: 99999999999999999999\r\n\r\n{}"], [(1, "result")], 1),
 ]
+# The rows that end with one line on standard error.
+SAID = {"a header with no length", "a header with a length no editor sends"}
 
 
 def check_lifecycle():
@@ -346,8 +350,15 @@ def check_lifecycle():
                 got.append((m["id"], m["error"]["code"] if "error" in m else "result"))
         lines = r.stderr.decode().splitlines()
         expect(name, got == want and r.returncode == status and
-               len(lines) == (1 if name == "a header with no length" else 0),
-               (got, r.returncode, lines))
+               len(lines) == (1 if name in SAID else 0), (got, r.returncode, lines))
+    # Replies that cannot be written end the server, with the reason said.
+    if os.path.exists("/dev/full") and os.environ.get("WINDOWS") != "1":
+        with open("/dev/full", "wb") as full:
+            r = subprocess.run(RUNNER + [QEVCHECK, "--lsp"], input=frame(INIT), stdout=full,
+                               stderr=subprocess.PIPE, timeout=60)
+        expect("a reply that cannot be written", r.returncode == 1 and
+               r.stderr.decode().splitlines() == ["%s: Error writing standard output" % QEVCHECK],
+               (r.returncode, r.stderr))
 
 
 def main():
